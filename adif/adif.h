@@ -1,0 +1,80 @@
+// ADIF reading: the record model, its field tree and the line reader.
+//
+// A record holds its fields in an AA tree keyed by name (strcmp order), plus
+// shortcut slots for the fields the rest of Ledgerly looks at most. The reader
+// turns one input line per call into fields of the pending record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+struct AdifStorage;
+
+// One field of one record: `<NAME:length>value`.
+struct AdifField {
+  char* name;         // upper-cased tag name; points into the record's storage
+  char* value;        // exactly `length` bytes, NUL-terminated; record's storage
+  int32_t length;     // length declared in the tag, never negative
+  int32_t level;      // AA-tree level, 0 for a leaf
+  AdifField* left;    // fields whose names sort before this one
+  AdifField* right;   // fields whose names sort after this one
+};
+
+// One record (one contact, or the header's fields).
+struct AdifRecord {
+  AdifField* root;          // root of the field tree
+  AdifField* call;          // newest field named exactly "CALL", or null
+  AdifField* dxcc;          // newest "DXCC", or null
+  AdifField* qso_date;      // newest "QSO_DATE", or null
+  AdifField* time_on;       // newest "TIME_ON", or null
+  AdifField* band;          // newest "BAND", or null
+  AdifField* mode;          // newest "MODE", or null
+  AdifField* submode;       // newest "SUBMODE", or null
+  int32_t call_count;       // record index only: records seen under this CALL
+  int32_t index_level;      // record index only: AA-tree level
+  AdifRecord* index_left;   // record index only: CALL values sorting before
+  AdifRecord* index_right;  // record index only: CALL values sorting after
+  AdifStorage* storage;     // memory of the record, its fields and their texts
+};
+
+// Result of one parse_ADIF call.
+enum ParseStatus {
+  ADIF_CONTINUE = 0,  // line used up without <EOH> or <EOR>, or it ended inside a tag
+  ADIF_EOH = 1,       // <EOH> (a tag EOH without length) was met
+  ADIF_EOR = 2,       // <EOR> (a tag EOR without length) was met
+  ADIF_EOF = 3,       // no line could be read, or the input ended inside a value
+  ADIF_TRUNCATED = 4  // the line did not fit the buffer (no line end within it)
+};
+
+// Inserts `field` (level 0, no children) into the tree at `root` and returns
+// the new root. A name already in the tree keeps the old field, leaves the new
+// one unlinked and puts "Duplicate field: <%s:%d>%s" into `message`, replacing
+// any text there; the text is malloc'ed and belongs to the caller.
+AdifField* insert_field(AdifField* root, AdifField* field, char*& message);
+
+// Returns the field named exactly `name` in the tree at `root`, or null.
+AdifField* find_field(AdifField* root, const char* name);
+
+// Reads one line of `stream` into `line` (of `size` bytes) and adds its fields
+// to the pending `record`, creating the record with its first field. Returns
+// how the line ended. A message, if any, is left malloc'ed in `message`
+// (owned by the caller, who passes it in null).
+ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, char*& message);
+
+// Releases a record made by parse_ADIF with all its fields and texts (also
+// duplicate fields that are in no tree). Null is allowed.
+void free_record(AdifRecord* record);
+
+// Replaces the text in a message slot with a new malloc'ed text formatted
+// from `format`; the old text is freed. The slot is left null when memory runs out.
+void set_slot_message(char*& slot, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Returns the decimal number at the start of `text` by the rules of atoi
+// (leading white space, an optional sign, digits up to the first other byte;
+// no digits gives 0), saturated to the int32 range instead of overflowing.
+int32_t parse_decimal(const char* text);

@@ -1,0 +1,218 @@
+// The ADIF line reader: one input line per call, tags `<NAME:length>value`
+// turned into fields of the pending record.
+#include <cctype>
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "adif/adif.h"
+#include "adif/storage.h"
+
+namespace {
+
+// Upper-cases a..z only, whatever the locale, so names compare the same
+// on every system.
+char upper_ascii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// True when nothing follows in `stream`; the stream is left where it was.
+bool at_end_of_input(FILE* stream) {
+  int next = std::getc(stream);
+  if (next == EOF) return true;
+  std::ungetc(next, stream);
+  return false;
+}
+
+// Points the record's shortcut slot for `field`'s name, if it has one, at `field`.
+void set_shortcut(AdifRecord* record, AdifField* field) {
+  const char* name = field->name;
+  AdifField** slot = nullptr;
+  switch (name[0]) {
+    case 'B':
+      if (std::strcmp(name, "BAND") == 0) slot = &record->band;
+      break;
+    case 'C':
+      if (std::strcmp(name, "CALL") == 0) slot = &record->call;
+      break;
+    case 'D':
+      if (std::strcmp(name, "DXCC") == 0) slot = &record->dxcc;
+      break;
+    case 'M':
+      if (std::strcmp(name, "MODE") == 0) slot = &record->mode;
+      break;
+    case 'Q':
+      if (std::strcmp(name, "QSO_DATE") == 0) slot = &record->qso_date;
+      break;
+    case 'S':
+      if (std::strcmp(name, "SUBMODE") == 0) slot = &record->submode;
+      break;
+    case 'T':
+      if (std::strcmp(name, "TIME_ON") == 0) slot = &record->time_on;
+      break;
+    default:
+      break;
+  }
+  if (slot) *slot = field;
+}
+
+// Reads the rest of a value that runs past the end of its line into `joined`,
+// starting from the `have` bytes at `start`. Each read takes at most the
+// missing count, so the value ends exactly at `length` and what follows it
+// stays in the stream. False when the input ends (or memory runs out) first.
+bool complete_value(FILE* stream, char* line, int size, const char* start, size_t have,
+                    int32_t length, JoinedText& joined) {
+  if (!joined_append(joined, start, have)) return false;
+  while (have < static_cast<size_t>(length)) {
+    size_t missing = static_cast<size_t>(length) - have;
+    size_t limit = static_cast<size_t>(size) - 1;
+    if (missing > limit) missing = limit;
+    if (!std::fgets(line, static_cast<int>(missing + 1), stream)) return false;
+    size_t got = std::strlen(line);
+    if (!joined_append(joined, line, got)) return false;
+    have += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+void set_slot_message(char*& slot, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::free(slot);
+  slot = nullptr;
+  if (length >= 0) {
+    slot = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (slot) std::vsnprintf(slot, static_cast<size_t>(length) + 1, format, again);
+  }
+  va_end(again);
+}
+
+int32_t parse_decimal(const char* text) {
+  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  int64_t value = 0;
+  while (*text >= '0' && *text <= '9') {
+    if (value <= INT32_MAX) value = value * 10 + (*text - '0');
+    ++text;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, char*& message) {
+  if (size < 2 || !std::fgets(line, size, stream)) return ADIF_EOF;
+
+  size_t line_length = std::strlen(line);
+  bool terminated =
+      line_length > 0 && (line[line_length - 1] == '\n' || line[line_length - 1] == '\r');
+  // A last line without a line end is still a whole line; only a line that
+  // runs on past the buffer (or is cut by a NUL byte) is truncated.
+  if (!terminated && !at_end_of_input(stream)) {
+    set_slot_message(message, "ERROR: Truncated input line: %s", line);
+    return ADIF_TRUNCATED;
+  }
+
+  // All memory of this call comes from the pending record's storage, or from
+  // a new chain that becomes the record's when the line makes its first field.
+  AdifStorage* storage = record ? record->storage : nullptr;
+  StorageMark line_start = storage_mark(storage);
+  int fields_made = 0;
+  ParseStatus status = ADIF_CONTINUE;
+
+  char* copy = static_cast<char*>(storage_allocate(storage, line_length + 1));
+  char* p = copy;
+  if (copy) std::memcpy(copy, line, line_length + 1);
+
+  while (p) {
+    char* open = std::strchr(p, '<');
+    if (!open) break;
+    *open = '\0';
+    char* name = open + 1;
+    char* q = name;
+    while (*q && *q != ':' && *q != '>') {
+      *q = upper_ascii(*q);
+      ++q;
+    }
+    if (!*q) break;  // tag not closed on this line
+
+    int32_t length = -1;
+    if (*q == ':') {
+      *q = '\0';
+      length = parse_decimal(q + 1);
+      q = std::strchr(q + 1, '>');  // skips a data-type indicator
+      if (!q) break;
+    }
+    *q = '\0';
+    char* value = q + 1;
+    p = value;
+
+    if (length < 0) {
+      if (std::strcmp(name, "EOH") == 0) {
+        status = ADIF_EOH;
+        break;
+      }
+      if (std::strcmp(name, "EOR") == 0) {
+        status = ADIF_EOR;
+        break;
+      }
+      continue;  // any other tag without a length is ignored
+    }
+
+    JoinedText joined{};
+    size_t have = std::strlen(value);
+    if (have < static_cast<size_t>(length)) {
+      if (!complete_value(stream, line, size, value, have, length, joined)) {
+        joined_release(joined);
+        status = ADIF_EOF;
+        break;
+      }
+      value = joined_data(joined);
+    }
+
+    auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField)));
+    AdifRecord* made = record;
+    if (field && !made) {
+      made = static_cast<AdifRecord*>(storage_allocate(storage, sizeof(AdifRecord)));
+      if (made) std::memset(made, 0, sizeof(AdifRecord));
+    }
+    if (!field || !made) {  // out of memory: the tag is dropped
+      joined_release(joined);
+      break;
+    }
+    joined_adopt(joined, storage);
+    std::memset(field, 0, sizeof(AdifField));
+    field->name = name;
+    field->value = value;
+    field->length = length;
+    record = made;
+    ++fields_made;
+
+    p = value + length;
+    char after = *p;
+    if (after) *p++ = '\0';
+    record->root = insert_field(record->root, field, message);
+    if (after == '<') *--p = '<';  // a tag right after the value is read next
+    set_shortcut(record, field);
+  }
+
+  // A line that made no field leaves nothing behind.
+  if (fields_made == 0) storage_rollback(storage, line_start);
+  if (record) {
+    record->storage = storage;
+  } else {
+    storage_release(storage);
+  }
+  return status;
+}
+
+void free_record(AdifRecord* record) {
+  if (record) storage_release(record->storage);
+}

@@ -1,0 +1,194 @@
+#include "cli/convert_command.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "convert/convert.h"
+#include "util/file_identity.h"
+
+namespace {
+
+const char version_text[] = "ledgerly-convert 2.2\n";
+
+const char usage_text[] =
+    "Usage: ledgerly-convert INPUT [OUTPUT]\n"
+    "       ledgerly-convert --help | --version\n"
+    "\n"
+    "Converts the ADIF log INPUT into a CSV file that spreadsheets open directly.\n"
+    "OUTPUT defaults to INPUT with its extension replaced by .CSV.\n"
+    "INPUT - reads the log from standard input (OUTPUT then defaults to -);\n"
+    "OUTPUT - writes the CSV to standard output.\n"
+    "\n"
+    "Exit status: 0 converted, 1 a file could not be opened, read or written\n"
+    "(or OUTPUT is INPUT), 2 usage error, 3 stopped early at an over-long line.\n";
+
+struct CloseFile {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, CloseFile>;
+
+bool is_dash(const char* argument) { return std::strcmp(argument, "-") == 0; }
+
+int report(FILE* err, int status, const char* what, const char* path, int error) {
+  std::fprintf(err, "ledgerly-convert: %s %s: %s\n", what, path, std::strerror(error));
+  return status;
+}
+
+// Copies `source` into a temporary file and returns it at its start: the
+// conversion reads its input twice, which a pipe or a terminal cannot give.
+FilePtr spool(FILE* source) {
+  FilePtr copy(std::tmpfile());
+  if (!copy) return nullptr;
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, source)) > 0) {
+    if (std::fwrite(buffer, 1, got, copy.get()) != got) return nullptr;
+  }
+  if (std::ferror(source) || std::fflush(copy.get()) != 0) return nullptr;
+  std::rewind(copy.get());
+  return copy;
+}
+
+bool is_repositionable(FILE* stream) {
+  long start = std::ftell(stream);
+  return start >= 0 && std::fseek(stream, start, SEEK_SET) == 0;
+}
+
+// Prints the log as the window shows it: lists 2, 1 and 0, each oldest
+// first, with an empty line after each list that has lines.
+void print_log(FILE* err, const MessageLog& log) {
+  for (int list = 2; list >= 0; --list) {
+    const MessageLine* newest = log.lists[list];
+    if (!newest) continue;
+    size_t count = 0;
+    for (const MessageLine* line = newest; line; line = line->next) ++count;
+    std::unique_ptr<const MessageLine*[]> lines(new const MessageLine*[count]);
+    size_t at = count;
+    for (const MessageLine* line = newest; line; line = line->next) lines[--at] = line;
+    for (size_t i = 0; i < count; ++i) std::fprintf(err, "%s\n", lines[i]->text);
+    std::fputc('\n', err);
+  }
+}
+
+}  // namespace
+
+int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
+  const char* input_path = nullptr;
+  const char* output_path = nullptr;
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (!options_done && argument[0] == '-' && argument[1] != '\0') {
+      if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+        std::fputs(usage_text, out);
+        return EXIT_CONVERTED;
+      }
+      if (std::strcmp(argument, "--version") == 0) {
+        std::fputs(version_text, out);
+        return EXIT_CONVERTED;
+      }
+      if (std::strcmp(argument, "--") == 0) {
+        options_done = true;
+        continue;
+      }
+      std::fprintf(err, "ledgerly-convert: unknown option %s\n\n%s", argument, usage_text);
+      return EXIT_USAGE;
+    }
+    if (!input_path) {
+      input_path = argument;
+    } else if (!output_path) {
+      output_path = argument;
+    } else {
+      std::fprintf(err, "ledgerly-convert: too many arguments\n\n%s", usage_text);
+      return EXIT_USAGE;
+    }
+  }
+  if (!input_path) {
+    std::fprintf(err, "ledgerly-convert: no INPUT given\n\n%s", usage_text);
+    return EXIT_USAGE;
+  }
+
+  std::string derived;
+  if (!output_path) {
+    if (is_dash(input_path)) {
+      output_path = "-";
+    } else {
+      derived.resize(std::strlen(input_path) + 5);
+      derive_CSV_path(input_path, &derived[0], derived.size());
+      derived.resize(std::strlen(derived.c_str()));
+      output_path = derived.c_str();
+    }
+  }
+
+  // The input is opened first and nothing is opened for writing until it
+  // has, so a missing log never empties an existing CSV file.
+  FilePtr input_file;
+  FILE* input = in;
+  if (!is_dash(input_path)) {
+    input_file.reset(std::fopen(input_path, "r"));
+    if (!input_file) {
+      return report(err, EXIT_FAILED, "Could not open ADIF input file.", input_path, errno);
+    }
+    input = input_file.get();
+  }
+  if (!is_repositionable(input)) {
+    input_file = spool(input);
+    if (!input_file) {
+      return report(err, EXIT_FAILED, "Could not read ADIF input file.", input_path, errno);
+    }
+    input = input_file.get();
+  }
+
+  // A folder or an unreadable device fails here, before any output exists.
+  int first = std::getc(input);
+  if (first == EOF && std::ferror(input)) {
+    return report(err, EXIT_FAILED, "Could not read ADIF input file.", input_path, errno);
+  }
+  if (first != EOF) std::ungetc(first, input);
+
+  if (!is_dash(input_path) && !is_dash(output_path) && same_file(input_path, output_path)) {
+    std::fprintf(err,
+                 "ledgerly-convert: Output CSV file is the same as the input ADIF file: %s\n",
+                 output_path);
+    return EXIT_FAILED;
+  }
+
+  FilePtr output_file;
+  FILE* output = out;
+  if (!is_dash(output_path)) {
+    output_file.reset(std::fopen(output_path, "w"));
+    if (!output_file) {
+      return report(err, EXIT_FAILED, "Could not open CSV output file.", output_path, errno);
+    }
+    output = output_file.get();
+  }
+
+  MessageLog log{};
+  ParseStatus end_status = ADIF_EOF;
+  int records = convert_ADIF_file(input, output, log, &end_status);
+  print_log(err, log);
+  free_message_log(log);
+
+  if (std::ferror(input)) {
+    return report(err, EXIT_FAILED, "Could not read ADIF input file.", input_path, errno);
+  }
+  errno = 0;
+  bool written = std::fflush(output) == 0 && !std::ferror(output);
+  if (output_file) written = std::fclose(output_file.release()) == 0 && written;
+  if (!written) {
+    return report(err, EXIT_FAILED, "Could not write CSV output file.", output_path,
+                  errno ? errno : EIO);
+  }
+
+  std::fprintf(err, "Converted %0d ADIF records to CSV format\n", records);
+  if (end_status == ADIF_TRUNCATED) {
+    std::fprintf(err,
+                 "ledgerly-convert: stopped at a line longer than 8190 characters; "
+                 "the CSV holds only the records before it\n");
+    return EXIT_STOPPED;
+  }
+  return EXIT_CONVERTED;
+}

@@ -1,0 +1,16 @@
+// ledgerly-convert: the command-line front end of the conversion.
+#pragma once
+
+#include <cstdio>
+
+// Exit statuses of ledgerly-convert.
+enum ConvertExit {
+  EXIT_CONVERTED = 0,  // the whole log was read and converted
+  EXIT_FAILED = 1,     // a file could not be opened, read or written, or OUTPUT is INPUT
+  EXIT_USAGE = 2,      // the command line was not understood
+  EXIT_STOPPED = 3     // an over-long line stopped the conversion; the CSV holds what came before
+};
+
+// Runs the converter with `argc`/`argv` as a command line, `in`, `out` and
+// `err` standing for the standard streams; returns the exit status.
+int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err);

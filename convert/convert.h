@@ -1,0 +1,93 @@
+// CSV conversion: the two-pass driver with column discovery, the CSV record
+// writer and the message log.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "adif/adif.h"
+
+struct ColumnIndex;
+
+// The CSV columns in column order: a table of name pointers ended by its first
+// null slot. The table grows as names arrive, so no name is ever dropped.
+struct ColumnList {
+  char** names;        // slots in column order; owned copies; null after the last
+  int32_t capacity;    // slots allocated, always more than the names held
+  ColumnIndex* index;  // finds a name's slot in constant time while collecting
+};
+
+// One message of a conversion.
+struct MessageLine {
+  char* text;         // the line's own malloc'ed copy of the message
+  int count;          // 0 when made; set only by the console printers
+  MessageLine* next;  // the next older line of the same list, or null
+};
+
+// What a conversion tells the user: three lists, each newest line first.
+// The conversion fills list 2 only; every reader shows a list oldest first.
+struct MessageLog {
+  MessageLine* lists[3];  // newest line of lists 0, 1 and 2, or null
+};
+
+// Slots a new ColumnList starts with (the first null slot ends the table).
+constexpr int32_t initial_column_slots = 128;
+
+// Converts the ADIF text of `input` (which must be repositionable) into CSV on
+// `output`: pass 1 finds the columns, the header is written, the input is
+// rewound and pass 2 writes one line per record. Reader messages go to list 2
+// of `log`. Returns the number of records written. When `end_status` is given
+// it receives the status that ended pass 2 (ADIF_TRUNCATED when an over-long
+// line stopped the conversion early). The streams stay open.
+int convert_ADIF_file(FILE* input, FILE* output, MessageLog& log,
+                      ParseStatus* end_status = nullptr);
+
+// Runs one pass over `input` and returns its record count. With
+// `collect_columns` the names of every record go into `columns` and nothing is
+// written; without, one CSV line per record goes to `output`. `end_status`,
+// when given, receives the status that ended the pass.
+int process_ADIF_records(FILE* input, FILE* output, ColumnList& columns, bool collect_columns,
+                         MessageLog& log, ParseStatus* end_status = nullptr);
+
+// Appends the names of the field tree at `root` that `columns` lacks, in name
+// order; `name_count` is the number of names held and grows with each one.
+void collect_field_names(const AdifField* root, ColumnList& columns, int& name_count);
+
+// Makes an empty column table of initial_column_slots null slots; false when
+// out of memory.
+bool init_column_list(ColumnList& columns);
+
+// Releases the table and its names; the list is empty afterwards.
+void free_column_list(ColumnList& columns);
+
+// Writes the header line: the column names separated by ",", then "\n".
+void write_CSV_header(FILE* output, const ColumnList& columns);
+
+// Writes `record` as one CSV line, one cell per column, then "\n".
+void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& columns);
+
+// Writes the ADIF date `date` (YYYYMMDD as a number) as day-month-year, such
+// as 5-Jan-2024. Only for months 1 to 12 (see QSO_date_has_month); for any
+// other number it writes the number as it is.
+void format_QSO_date(FILE* output, int date);
+
+// Returns true when the month digits of `date` (YYYYMMDD) are 1 to 12.
+bool QSO_date_has_month(int date);
+
+// Adds a copy of `text` as the newest line of list `list` (0, 1 or 2).
+void add_message(int list, MessageLog& log, const char* text);
+
+// Adds a reader message to list 2, prefixed with the record's call sign, date
+// and time and cut to 79 characters; texts with "Truncated" and texts without a
+// record are added whole. `record` may be null.
+void add_record_message(MessageLog& log, const AdifRecord* record, const char* text);
+
+// Releases every line of the three lists; the log is empty afterwards.
+void free_message_log(MessageLog& log);
+
+// Writes into `output` (of `size` bytes) the CSV path for the ADIF file
+// `input`: the extension of the file name replaced by ".CSV", or ".CSV"
+// appended when the file name has none ('/' and '\' end folder names).
+// Returns false, leaving `output` empty, when the path does not fit.
+bool derive_CSV_path(const char* input, char* output, size_t size);

@@ -1,0 +1,55 @@
+// The message log: lists of texts pushed at the head, read oldest first.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "convert/convert.h"
+
+namespace {
+
+// Longest composed record message, terminator included.
+constexpr size_t record_message_bytes = 80;
+
+const char* value_or_empty(const AdifField* field) {
+  return field && field->value ? field->value : "";
+}
+
+}  // namespace
+
+void add_message(int list, MessageLog& log, const char* text) {
+  if (list < 0 || list > 2 || !text) return;
+  auto* line = static_cast<MessageLine*>(std::calloc(1, sizeof(MessageLine)));
+  if (!line) return;
+  size_t length = std::strlen(text);
+  line->text = static_cast<char*>(std::malloc(length + 1));
+  if (!line->text) {
+    std::free(line);
+    return;
+  }
+  std::memcpy(line->text, text, length + 1);
+  line->next = log.lists[list];
+  log.lists[list] = line;
+}
+
+void add_record_message(MessageLog& log, const AdifRecord* record, const char* text) {
+  if (!text) return;
+  if (!record || std::strstr(text, "Truncated")) {
+    add_message(2, log, text);
+    return;
+  }
+  char composed[record_message_bytes];
+  std::snprintf(composed, sizeof composed, "%s on %s at %s: %s", value_or_empty(record->call),
+                value_or_empty(record->qso_date), value_or_empty(record->time_on), text);
+  add_message(2, log, composed);
+}
+
+void free_message_log(MessageLog& log) {
+  for (MessageLine*& head : log.lists) {
+    while (head) {
+      MessageLine* older = head->next;
+      std::free(head->text);
+      std::free(head);
+      head = older;
+    }
+  }
+}
