@@ -13,12 +13,12 @@ struct AdifStorage;
 
 // One field of one record: `<NAME:length>value`.
 struct AdifField {
-  char* name;         // upper-cased tag name; points into the record's storage
-  char* value;        // exactly `length` bytes, NUL-terminated; record's storage
-  int32_t length;     // length declared in the tag, never negative
-  int32_t level;      // AA-tree level, 0 for a leaf
-  AdifField* left;    // fields whose names sort before this one
-  AdifField* right;   // fields whose names sort after this one
+  char* name;        // upper-cased tag name; points into the record's storage
+  char* value;       // exactly `length` bytes, NUL-terminated; record's storage
+  int32_t length;    // length declared in the tag, never negative
+  int32_t level;     // AA-tree level, 0 for a leaf
+  AdifField* left;   // fields whose names sort before this one
+  AdifField* right;  // fields whose names sort after this one
 };
 
 // One record (one contact, or the header's fields).

@@ -83,9 +83,7 @@ bool joined_append(JoinedText& text, const char* bytes, size_t count) {
   return true;
 }
 
-char* joined_data(const JoinedText& text) {
-  return text.chunk ? chunk_bytes(text.chunk) : nullptr;
-}
+char* joined_data(const JoinedText& text) { return text.chunk ? chunk_bytes(text.chunk) : nullptr; }
 
 size_t joined_length(const JoinedText& text) { return text.chunk ? text.chunk->used : 0; }
 

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "convert/convert.h"
+#include "util/console.h"
 #include "util/file_identity.h"
+#include "util/terminal.h"
 
 namespace {
 
@@ -58,18 +60,13 @@ bool is_repositionable(FILE* stream) {
 }
 
 // Prints the log as the window shows it: lists 2, 1 and 0, each oldest
-// first, with an empty line after each list that has lines.
-void print_log(FILE* err, const MessageLog& log) {
-  for (int list = 2; list >= 0; --list) {
-    const MessageLine* newest = log.lists[list];
-    if (!newest) continue;
-    size_t count = 0;
-    for (const MessageLine* line = newest; line; line = line->next) ++count;
-    std::unique_ptr<const MessageLine*[]> lines(new const MessageLine*[count]);
-    size_t at = count;
-    for (const MessageLine* line = newest; line; line = line->next) lines[--at] = line;
-    for (size_t i = 0; i < count; ++i) std::fprintf(err, "%s\n", lines[i]->text);
-    std::fputc('\n', err);
+// first, with an empty line after each list that has lines. On a terminal
+// list 2 stands out in reverse video; a file or pipe gets the plain lines.
+void print_log(FILE* err, MessageLog& log) {
+  if (is_terminal(err)) {
+    print_message_log_reversed(err, log);
+  } else {
+    print_message_log_plain(err, log);
   }
 }
 
@@ -150,8 +147,7 @@ int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   if (first != EOF) std::ungetc(first, input);
 
   if (!is_dash(input_path) && !is_dash(output_path) && same_file(input_path, output_path)) {
-    std::fprintf(err,
-                 "ledgerly-convert: Output CSV file is the same as the input ADIF file: %s\n",
+    std::fprintf(err, "ledgerly-convert: Output CSV file is the same as the input ADIF file: %s\n",
                  output_path);
     return EXIT_FAILED;
   }

@@ -29,8 +29,7 @@ uint32_t find_bucket(const ColumnList& columns, const char* name) {
   const ColumnIndex& index = *columns.index;
   uint32_t mask = index.buckets - 1;
   uint32_t bucket = hash_name(name) & mask;
-  while (index.slots[bucket] &&
-         std::strcmp(columns.names[index.slots[bucket] - 1], name) != 0) {
+  while (index.slots[bucket] && std::strcmp(columns.names[index.slots[bucket] - 1], name) != 0) {
     bucket = (bucket + 1) & mask;
   }
   return bucket;
@@ -85,7 +84,8 @@ bool init_column_list(ColumnList& columns) {
   columns.index = static_cast<ColumnIndex*>(std::calloc(1, sizeof(ColumnIndex)));
   if (columns.index) {
     columns.index->buckets = 2 * initial_column_slots;
-    columns.index->slots = static_cast<int32_t*>(std::calloc(columns.index->buckets, sizeof(int32_t)));
+    columns.index->slots =
+        static_cast<int32_t*>(std::calloc(columns.index->buckets, sizeof(int32_t)));
   }
   if (!columns.names || !columns.index || !columns.index->slots) {
     free_column_list(columns);

@@ -1,0 +1,162 @@
+// ledgerly-convert, run in-process with temporary files for its streams.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "cli/convert_command.h"
+#include "tests/test_streams.h"
+
+namespace {
+
+const char two_records[] =
+    "Test log\n<ADIF_VER:5>3.1.4<EOH>\n"
+    "<CALL:6>N0CALL<QSO_DATE:8>20240105<TIME_ON:4>0930<BAND:3>20m<BAND:3>40m<EOR>\n"
+    "<CALL:5>K1ABC<QSO_DATE:8>20241231<TIME_ON:6>235959<MODE:3>FT8<EOR>\n";
+const char two_records_csv[] =
+    "BAND,CALL,QSO_DATE,TIME_ON,MODE\n"
+    "20m,N0CALL,5-Jan-2024,\"0930\",\n"
+    ",K1ABC,31-Dec-2024,\"235959\",FT8\n";
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Outcome run(std::initializer_list<std::string> arguments, const std::string& input = "") {
+  std::vector<std::string> words = {"ledgerly-convert"};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  StreamPtr in = stream_with(input);
+  StreamPtr out = empty_stream();
+  StreamPtr err = empty_stream();
+  Outcome result{};
+  result.status = run_convert_command(static_cast<int>(words.size()), argv.data(), in.get(),
+                                      out.get(), err.get());
+  result.out = stream_bytes(out.get());
+  result.err = stream_bytes(err.get());
+  return result;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A scratch ADIF file, removed with its derived CSV file at the end.
+struct ScratchLog {
+  std::string adif;
+  std::string csv;
+  explicit ScratchLog(const std::string& name, const std::string& content = two_records)
+      : adif(scratch_path(name + ".adi")), csv(scratch_path(name + ".CSV")) {
+    std::remove(csv.c_str());
+    write_file(adif, content);
+  }
+  ~ScratchLog() {
+    std::remove(adif.c_str());
+    std::remove(csv.c_str());
+  }
+};
+
+TEST(Cli, ConvertsToTheDerivedPathAndReportsTheLog) {
+  ScratchLog log("derived");
+  Outcome result = run({log.adif});
+  EXPECT_EQ(result.status, EXIT_CONVERTED);
+  EXPECT_EQ(file_bytes(log.csv), two_records_csv);
+  EXPECT_EQ(result.out, "");
+  const std::string duplicate = "N0CALL on 20240105 at 0930: Duplicate field: <BAND:3>40m\n";
+  EXPECT_EQ(result.err, duplicate + duplicate + "\nConverted 2 ADIF records to CSV format\n");
+}
+
+TEST(Cli, WritesToAGivenPathOrToStandardOutput) {
+  ScratchLog log("explicit");
+  std::string chosen = scratch_path("chosen.csv");
+  EXPECT_EQ(run({log.adif, chosen}).status, EXIT_CONVERTED);
+  EXPECT_EQ(file_bytes(chosen), two_records_csv);
+  std::remove(chosen.c_str());
+
+  Outcome to_stdout = run({log.adif, "-"});
+  EXPECT_EQ(to_stdout.status, EXIT_CONVERTED);
+  EXPECT_EQ(to_stdout.out, two_records_csv);
+  EXPECT_EQ(file_bytes(log.csv), "");  // no CSV file was made beside the log
+}
+
+TEST(Cli, ReadsStandardInputAndWritesStandardOutputByDefault) {
+  Outcome result = run({"-"}, two_records);
+  EXPECT_EQ(result.status, EXIT_CONVERTED);
+  EXPECT_EQ(result.out, two_records_csv);
+  EXPECT_TRUE(contains(result.err, "Converted 2 ADIF records to CSV format\n"));
+}
+
+TEST(Cli, RefusesToWriteOverTheInput) {
+  ScratchLog log("same");
+  size_t name_start = log.adif.find_last_of("/\\") + 1;
+  // The same file spelled through "./" in its folder.
+  std::string respelled =
+      log.adif.substr(0, name_start) + "." + log.adif[name_start - 1] + log.adif.substr(name_start);
+  for (const std::string& output : {log.adif, respelled}) {
+    Outcome result = run({log.adif, output});
+    EXPECT_EQ(result.status, EXIT_FAILED) << output;
+    EXPECT_TRUE(contains(result.err, "Output CSV file is the same as the input ADIF file"));
+    EXPECT_EQ(file_bytes(log.adif), two_records);
+  }
+}
+
+TEST(Cli, AMissingInputLeavesAnExistingCsvAlone) {
+  std::string missing = scratch_path("missing.adi");
+  std::string csv = scratch_path("missing.CSV");
+  std::remove(missing.c_str());
+  write_file(csv, "kept\n");
+  Outcome result = run({missing});
+  EXPECT_EQ(result.status, EXIT_FAILED);
+  EXPECT_TRUE(contains(result.err, "Could not open ADIF input file."));
+  EXPECT_TRUE(contains(result.err, missing));
+  EXPECT_EQ(file_bytes(csv), "kept\n");
+  std::remove(csv.c_str());
+}
+
+TEST(Cli, AnOutputThatCannotBeOpenedFails) {
+  ScratchLog log("unwritable");
+  std::string output = scratch_path("no_such_folder/out.csv");
+  Outcome result = run({log.adif, output});
+  EXPECT_EQ(result.status, EXIT_FAILED);
+  EXPECT_TRUE(contains(result.err, "Could not open CSV output file."));
+  EXPECT_TRUE(contains(result.err, output));
+}
+
+TEST(Cli, StopsWithStatusThreeAtAnOverLongLine) {
+  ScratchLog log("long", "<CALL:1>A<EOR>\n" + std::string(10000, 'x') + "\n<CALL:1>B<EOR>\n");
+  Outcome result = run({log.adif});
+  EXPECT_EQ(result.status, EXIT_STOPPED);
+  EXPECT_EQ(file_bytes(log.csv), "CALL\nA\n");
+  EXPECT_TRUE(contains(result.err, "Converted 1 ADIF records to CSV format\n"));
+  EXPECT_TRUE(contains(result.err, "the CSV holds only the records before it"));
+}
+
+TEST(Cli, UsageAndInformation) {
+  struct Row {
+    std::initializer_list<std::string> arguments;
+    int status;
+    const char* out;
+    const char* err;
+  } rows[] = {
+      {{}, EXIT_USAGE, "", "no INPUT given"},
+      {{"a.adi", "b.csv", "c.csv"}, EXIT_USAGE, "", "too many arguments"},
+      {{"--frobnicate"}, EXIT_USAGE, "", "unknown option --frobnicate"},
+      {{"--version"}, EXIT_CONVERTED, "ledgerly-convert 2.2\n", ""},
+      {{"--help"}, EXIT_CONVERTED, "Usage: ledgerly-convert INPUT [OUTPUT]", ""},
+  };
+  for (const Row& row : rows) {
+    Outcome result = run(row.arguments);
+    EXPECT_EQ(result.status, row.status) << row.err << row.out;
+    EXPECT_TRUE(contains(result.out, row.out)) << result.out;
+    EXPECT_TRUE(contains(result.err, row.err)) << result.err;
+    EXPECT_EQ(contains(result.err, "Usage:"), row.status == EXIT_USAGE);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,375 @@
+// The conversion: CSV cells and lines, the message log, the two-pass driver
+// and the derived CSV file name.
+#include "convert/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/test_streams.h"
+
+namespace {
+
+// A column table holding `names`, released with the object.
+struct Columns {
+  ColumnList list{};
+  explicit Columns(const std::vector<std::string>& names) {
+    EXPECT_TRUE(init_column_list(list));
+    int count = 0;
+    for (const std::string& name : names) {
+      AdifField field{};
+      field.name = const_cast<char*>(name.c_str());
+      collect_field_names(&field, list, count);
+    }
+  }
+  ~Columns() { free_column_list(list); }
+};
+
+// Reads the one record of `adif`, which ends in <EOR>.
+struct ParsedRecord {
+  AdifRecord* record = nullptr;
+  explicit ParsedRecord(const std::string& adif) {
+    StreamPtr stream = stream_with(adif);
+    char line[8192];
+    char* message = nullptr;
+    ParseStatus status;
+    do {
+      status = parse_ADIF(stream.get(), record, line, sizeof line, message);
+      std::free(message);
+      message = nullptr;
+    } while (status == ADIF_CONTINUE);
+    EXPECT_EQ(status, ADIF_EOR) << adif;
+  }
+  ~ParsedRecord() { free_record(record); }
+};
+
+std::string csv_line(const std::string& adif, const std::vector<std::string>& names) {
+  Columns columns(names);
+  ParsedRecord parsed(adif);
+  StreamPtr out = empty_stream();
+  write_CSV_record(out.get(), parsed.record, columns.list);
+  return stream_bytes(out.get());
+}
+
+// The ADIF tag for `name` with `value`, its length counted.
+std::string tag(const std::string& name, const std::string& value) {
+  return "<" + name + ":" + std::to_string(value.size()) + ">" + value;
+}
+
+std::string cell(const std::string& name, const std::string& value) {
+  std::string line = csv_line(tag(name, value) + "<EOR>\n", {name});
+  EXPECT_EQ(line.back(), '\n');
+  return line.substr(0, line.size() - 1);
+}
+
+TEST(CsvWriter, WorkedExampleComesOutByteForByte) {
+  Columns columns({"BAND", "CALL", "COMMENT", "MODE", "QSO_DATE", "TIME_ON", "FREQ"});
+  ParsedRecord first(
+      "<CALL:6>N0CALL<QSO_DATE:8>20240105<TIME_ON:4>0930<BAND:3>20m<MODE:2>CW"
+      "<COMMENT:14>said \"hi\", bye<EOR>\n");
+  ParsedRecord second(
+      "<CALL:6>N0CALL<QSO_DATE:8>20241231<TIME_ON:6>235959<FREQ:6>14.074<MODE:3>FT8<EOR>\n");
+  StreamPtr out = empty_stream();
+  write_CSV_header(out.get(), columns.list);
+  write_CSV_record(out.get(), first.record, columns.list);
+  write_CSV_record(out.get(), second.record, columns.list);
+  EXPECT_EQ(stream_bytes(out.get()),
+            "BAND,CALL,COMMENT,MODE,QSO_DATE,TIME_ON,FREQ\n"
+            "20m,N0CALL,\"said \"\"hi\"\", bye\",CW,5-Jan-2024,\"0930\",\n"
+            ",N0CALL,,FT8,31-Dec-2024,\"235959\",14.074\n");
+}
+
+TEST(CsvWriter, TextCells) {
+  struct Row {
+    const char* name;
+    std::string value;
+    std::string cell;
+  } rows[] = {
+      {"CALL", "N0CALL", "N0CALL"},
+      {"COMMENT", "", ""},
+      {"TIME_ON", "", "\"\""},
+      {"TIME_OFF", "0002", "\"0002\""},
+      {"COMMENT", "\"", "\"\"\"\""},
+      {"NAME", "O'Brien", "\"O'Brien\""},
+      {"COMMENT", "a, b", "\"a, b\""},
+      {"COMMENT", "  spaced; out\t", "  spaced; out\t"},
+      {"NOTES", "line one\nline two", "\"line one\nline two\""},
+      {"NOTES", "cr\rhere", "\"cr\rhere\""},
+      {"COMMENT", "say \"73\"", "\"say \"\"73\"\"\""},
+      {"QSO_DATE_OFF", "20240105", "20240105"},
+      {"QTH", "M\xfcnchen", "M\xfcnchen"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(cell(row.name, row.value), row.cell) << row.value;
+}
+
+TEST(CsvWriter, DateCells) {
+  struct Row {
+    std::string value;
+    std::string cell;
+  } rows[] = {
+      {"20240423", "23-Apr-2024"},
+      {"20240105", "5-Jan-2024"},
+      {"19991231", "31-Dec-1999"},
+      {"240105", "5-Jan-24"},
+      {"20240400", "0-Apr-2024"},
+      {"20240432", "32-Apr-2024"},
+      {"20240105 x", "5-Jan-2024"},
+      {"20240105,x", "5-Jan-2024"},
+      // Dates without a month 1 to 12 keep their stored text.
+      {"", ""},
+      {"unknown", "unknown"},
+      {"2024", "2024"},
+      {"2024-01-05", "2024-01-05"},
+      {"20241305", "20241305"},
+      {"-20240105", "-20240105"},
+      {"2024,13", "\"2024,13\""},
+      {"99999999999999999999", "99999999999999999999"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(cell("QSO_DATE", row.value), row.cell) << row.value;
+}
+
+TEST(CsvWriter, MissingFieldsLeaveEmptyCellsWithEverySeparator) {
+  EXPECT_EQ(csv_line("<MODE:2>CW<EOR>\n", {"BAND", "CALL", "MODE", "QSO_DATE", "TIME_ON"}),
+            ",,CW,,\n");
+  EXPECT_EQ(csv_line("<MODE:2>CW<EOR>\n", {}), "\n");
+}
+
+TEST(CsvWriter, FormatQsoDateNeverReadsPastTheMonthTable) {
+  struct Row {
+    int date;
+    bool has_month;
+    const char* text;
+  } rows[] = {{20240105, true, "5-Jan-2024"},  {20241231, true, "31-Dec-2024"},
+              {20241300, false, "20241300"},   {20240005, false, "20240005"},
+              {-20240105, false, "-20240105"}, {0, false, "0"}};
+  for (const Row& row : rows) {
+    StreamPtr out = empty_stream();
+    format_QSO_date(out.get(), row.date);
+    EXPECT_EQ(stream_bytes(out.get()), row.text);
+    EXPECT_EQ(QSO_date_has_month(row.date), row.has_month) << row.date;
+  }
+}
+
+// The lines of one list, oldest first.
+std::vector<std::string> lines_of(const MessageLog& log, int list) {
+  std::vector<std::string> lines;
+  for (const MessageLine* line = log.lists[list]; line; line = line->next) {
+    lines.insert(lines.begin(), line->text);
+  }
+  return lines;
+}
+
+TEST(MessageLog, KeepsLinesNewestFirstAndReadsOldestFirst) {
+  MessageLog log{};
+  add_message(2, log, "A");
+  add_message(2, log, "B");
+  add_message(2, log, "C");
+  add_message(0, log, "zero");
+  add_message(3, log, "ignored");
+  EXPECT_STREQ(log.lists[2]->text, "C");
+  EXPECT_EQ(lines_of(log, 2), (std::vector<std::string>{"A", "B", "C"}));
+  EXPECT_EQ(lines_of(log, 0), (std::vector<std::string>{"zero"}));
+  EXPECT_EQ(log.lists[1], nullptr);
+  EXPECT_EQ(log.lists[2]->count, 0);
+  free_message_log(log);
+  EXPECT_EQ(log.lists[2], nullptr);
+}
+
+TEST(MessageLog, RecordMessagesCarryContextAndAreCutTo79Characters) {
+  ParsedRecord full("<CALL:6>N0CALL<QSO_DATE:8>20240105<TIME_ON:4>0930<EOR>\n");
+  ParsedRecord bare("<BAND:3>20m<EOR>\n");
+  const std::string prefix = "N0CALL on 20240105 at 0930: ";  // 28 characters
+  const std::string long_line = "ERROR: Truncated input line: " + std::string(300, 'x');
+  struct Row {
+    const AdifRecord* record;
+    std::string text;
+    std::string stored;
+  } rows[] = {
+      {full.record, "Duplicate field: <BAND:3>40m", prefix + "Duplicate field: <BAND:3>40m"},
+      {full.record, std::string(51, 'd'), prefix + std::string(51, 'd')},
+      {full.record, std::string(52, 'd'), prefix + std::string(51, 'd')},
+      {full.record, std::string(200, 'd'), prefix + std::string(51, 'd')},
+      {full.record, long_line, long_line},
+      {full.record, "Duplicate field: <NOTES:9>Truncated", "Duplicate field: <NOTES:9>Truncated"},
+      {nullptr, "no record here", "no record here"},
+      {bare.record, "Duplicate field: <BAND:3>40m", " on  at : Duplicate field: <BAND:3>40m"},
+  };
+  for (const Row& row : rows) {
+    MessageLog log{};
+    add_record_message(log, row.record, row.text.c_str());
+    ASSERT_NE(log.lists[2], nullptr);
+    EXPECT_EQ(std::string(log.lists[2]->text), row.stored);
+    EXPECT_EQ(log.lists[0], nullptr);
+    EXPECT_EQ(log.lists[1], nullptr);
+    free_message_log(log);
+  }
+}
+
+struct Conversion {
+  int records;
+  ParseStatus end;
+  std::string csv;
+  std::vector<std::string> messages;  // list 2, oldest first
+};
+
+Conversion convert(const std::string& adif) {
+  StreamPtr in = stream_with(adif);
+  StreamPtr out = empty_stream();
+  MessageLog log{};
+  Conversion result{};
+  result.records = convert_ADIF_file(in.get(), out.get(), log, &result.end);
+  result.csv = stream_bytes(out.get());
+  result.messages = lines_of(log, 2);
+  EXPECT_EQ(log.lists[0], nullptr);
+  EXPECT_EQ(log.lists[1], nullptr);
+  free_message_log(log);
+  return result;
+}
+
+TEST(Conversion, WholeFiles) {
+  struct Row {
+    const char* what;
+    std::string adif;
+    int records;
+    std::string csv;
+  } rows[] = {
+      {"empty input", "", 0, "\n"},
+      {"header without records", "Log\n<ADIF_VER:5>3.1.4\n<EOH>\n", 0, "\n"},
+      {"header fields are neither columns nor cells", "<PROGRAMID:7>HandLog<EOH>\n<CALL:1>A<EOR>\n",
+       1, "CALL\nA\n"},
+      {"no header at all", "<CALL:1>A<EOR>\n<CALL:1>B<EOR>\n", 2, "CALL\nA\nB\n"},
+      {"column order: first appearance, then byte order",
+       "<CALL:1>A<QSO_DATE:8>20240105<TIME_ON:4>0930<BAND:3>20m<MODE:2>CW<EOR>\n"
+       "<CALL:1>B<FREQ:5>7.074<RST_SENT:3>599<COMMENT:2>hi<EOR>\n",
+       2,
+       "BAND,CALL,MODE,QSO_DATE,TIME_ON,COMMENT,FREQ,RST_SENT\n"
+       "20m,A,CW,5-Jan-2024,\"0930\",,,\n"
+       ",B,,,,hi,7.074,599\n"},
+      {"a name only in the last record",
+       "<CALL:1>A<EOR>\n<CALL:1>B<EOR>\n<CALL:1>C<NAME:3>Eun<EOR>\n", 3,
+       "CALL,NAME\nA,\nB,\nC,Eun\n"},
+      {"fields after the last end of record", "<CALL:1>A<EOR>\n<CALL:1>B<GRID:4>FN31\n", 1,
+       "CALL\nA\n"},
+      {"end of record with nothing pending is no record", "<EOR>\n<CALL:1>A<EOR>\n<EOR>\n", 1,
+       "CALL\nA\n"},
+      {"last line without a line end", "<CALL:1>A<EOR>\n<CALL:1>B<EOR>", 2, "CALL\nA\nB\n"},
+      {"CR LF line ends", "<EOH>\r\n<CALL:1>A<EOR>\r\n<CALL:1>B\r\n<EOR>\r\n", 2, "CALL\nA\nB\n"},
+  };
+  for (const Row& row : rows) {
+    Conversion result = convert(row.adif);
+    EXPECT_EQ(result.records, row.records) << row.what;
+    EXPECT_EQ(result.csv, row.csv) << row.what;
+    EXPECT_EQ(result.end, ADIF_EOF) << row.what;
+    EXPECT_TRUE(result.messages.empty()) << row.what;
+  }
+}
+
+TEST(Conversion, EachReaderMessageIsLoggedOnceInEachPass) {
+  Conversion result = convert(
+      "<CALL:6>N0CALL<QSO_DATE:8>20240105<TIME_ON:4>0930<BAND:3>20m<BAND:3>40m<EOR>\n"
+      "<CALL:5>K1ABC<MODE:2>CW<MODE:3>SSB<EOR>\n");
+  EXPECT_EQ(result.records, 2);
+  const std::vector<std::string> pass = {"N0CALL on 20240105 at 0930: Duplicate field: <BAND:3>40m",
+                                         "K1ABC on  at : Duplicate field: <MODE:3>SSB"};
+  EXPECT_EQ(result.messages, (std::vector<std::string>{pass[0], pass[1], pass[0], pass[1]}));
+  EXPECT_EQ(result.csv,
+            "BAND,CALL,QSO_DATE,TIME_ON,MODE\n20m,N0CALL,5-Jan-2024,\"0930\",\n,K1ABC,,,CW\n");
+}
+
+TEST(Conversion, AnOverLongLineEndsBothPassesAtTheSamePlace) {
+  std::string long_line(9000, 'z');
+  Conversion result = convert("<CALL:1>A<EOR>\n<CALL:1>B<BAND:3>20m<EOR>\n" + long_line +
+                              "\n<CALL:1>C<MODE:2>CW<EOR>\n");
+  EXPECT_EQ(result.records, 2);
+  EXPECT_EQ(result.end, ADIF_TRUNCATED);
+  EXPECT_EQ(result.csv, "CALL,BAND\nA,\nB,20m\n");
+  std::string text = "ERROR: Truncated input line: " + std::string(8191, 'z');
+  EXPECT_EQ(result.messages, (std::vector<std::string>{text, text}));
+}
+
+TEST(Conversion, ColumnsGrowPastTheFirstTable) {
+  for (int names : {127, 128, 300}) {
+    std::string record;
+    std::string header;
+    std::string cells;
+    for (int i = 0; i < names; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "F%03d", i);
+      record += tag(name, std::to_string(i));
+      header += (i ? "," : "") + std::string(name);
+      cells += (i ? "," : "") + std::to_string(i);
+    }
+    Conversion result = convert(record + "<EOR>\n");
+    EXPECT_EQ(result.records, 1);
+    EXPECT_EQ(result.csv, header + "\n" + cells + "\n") << names;
+  }
+}
+
+TEST(Conversion, CountsPassTwoOnly) {
+  std::string adif;
+  for (int i = 0; i < 5; ++i) adif += "<CALL:1>" + std::to_string(i) + "<EOR>\n";
+  EXPECT_EQ(convert(adif).records, 5);
+}
+
+TEST(Conversion, TextModeFilesRoundTrip) {
+  // Files opened as the window opens them ("r" and "w"): on Windows the
+  // stream turns CR LF into "\n" on reading and "\n" into CR LF on writing.
+  std::string in_path = scratch_path("text_mode.adi");
+  std::string out_path = scratch_path("text_mode.csv");
+  write_file(in_path, "Log\r\n<EOH>\r\n<CALL:1>A<NOTES:3>x\ny<EOR>\r\n<CALL:1>B<EOR>\r\n");
+  FILE* in = std::fopen(in_path.c_str(), "r");
+  FILE* out = std::fopen(out_path.c_str(), "w");
+  ASSERT_TRUE(in && out);
+  MessageLog log{};
+  EXPECT_EQ(convert_ADIF_file(in, out, log), 2);
+  std::fclose(in);
+  std::fclose(out);
+#ifdef _WIN32
+  const char* expected = "CALL,NOTES\r\nA,\"x\r\ny\"\r\nB,\r\n";
+#else
+  const char* expected = "CALL,NOTES\nA,\"x\ny\"\nB,\n";
+#endif
+  EXPECT_EQ(file_bytes(out_path), expected);
+  EXPECT_EQ(log.lists[2], nullptr);
+  std::remove(in_path.c_str());
+  std::remove(out_path.c_str());
+}
+
+TEST(DeriveCsvPath, ReplacesTheFileNamesExtensionOnly) {
+  struct Row {
+    const char* input;
+    const char* output;
+  } rows[] = {
+      {"log.adi", "log.CSV"},
+      {"log.adif", "log.CSV"},
+      {"C:\\logs\\day1.adi", "C:\\logs\\day1.CSV"},
+      {"/home/op/logs/field.day.adi", "/home/op/logs/field.day.CSV"},
+      {"/home/op/logs.2024/contest", "/home/op/logs.2024/contest.CSV"},
+      {"C:\\logs.old\\contest", "C:\\logs.old\\contest.CSV"},
+      {"noext", "noext.CSV"},
+      {"trailing.", "trailing.CSV"},
+      {"", ".CSV"},
+  };
+  for (const Row& row : rows) {
+    char output[260];
+    EXPECT_TRUE(derive_CSV_path(row.input, output, sizeof output)) << row.input;
+    EXPECT_STREQ(output, row.output);
+  }
+}
+
+TEST(DeriveCsvPath, LeavesTheOutputEmptyWhenThePathDoesNotFit) {
+  char output[260];
+  std::string fits = std::string(251, 'a') + ".adi";    // 251 + 4 = 255 characters
+  std::string too_long = std::string(256, 'a') + ".a";  // needs 260 + 1 bytes
+  EXPECT_TRUE(derive_CSV_path(fits.c_str(), output, sizeof output));
+  EXPECT_EQ(std::strlen(output), 255u);
+  std::string exact = std::string(255, 'b');  // 255 + 4 + 1 = 260 bytes exactly
+  EXPECT_TRUE(derive_CSV_path(exact.c_str(), output, sizeof output));
+  EXPECT_FALSE(derive_CSV_path(too_long.c_str(), output, sizeof output));
+  EXPECT_STREQ(output, "");
+}
+
+}  // namespace
