@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Checks that two ledgerly-convert builds give byte-identical results: the CSV
+# (standard output), the messages (standard error) and the exit status, on the
+# benchmark logs in bench/data, every .adi under examples/ and tests/, and
+# COUNT small logs full of awkward input from make-bench-log --mixed.
+#
+#   bench/compare_outputs.sh OLD_CONVERT NEW_CONVERT MAKE_BENCH_LOG [COUNT]
+#
+# Prints per log the sha256 of the CSV, the start of the messages' sha256 and
+# the exit status; exits 1 at the first difference.
+set -euo pipefail
+old=$1 new=$2 make_log=$3 count=${4:-2000}
+root="$(cd "$(dirname "$0")/.." && pwd)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+same() {  # same LOG: runs both builds on LOG and compares everything
+  local log=$1 old_status=0
+  new_status=0
+  "$old" "$log" - >"$work/old.csv" 2>"$work/old.err" || old_status=$?
+  "$new" "$log" - >"$work/new.csv" 2>"$work/new.err" || new_status=$?
+  if ! cmp -s "$work/old.csv" "$work/new.csv" || ! cmp -s "$work/old.err" "$work/new.err" ||
+     [ "$old_status" != "$new_status" ]; then
+    echo "DIFFERENT: $log (exit $old_status vs $new_status)"
+    cmp "$work/old.csv" "$work/new.csv" || true
+    cmp "$work/old.err" "$work/new.err" || true
+    exit 1
+  fi
+}
+
+shopt -s nullglob globstar
+logs=("$root"/bench/data/*.adi "$root"/examples/**/*.adi "$root"/tests/**/*.adi)
+for log in "${logs[@]}"; do
+  same "$log"
+  echo "$(sha256sum <"$work/new.csv" | cut -c1-64)  $(sha256sum <"$work/new.err" | cut -c1-12)" \
+    "exit $new_status  ${log#"$root"/}"
+done
+for ((seed = 1; seed <= count; seed++)); do
+  "$make_log" --mixed "$seed" >"$work/mixed.adi"
+  same "$work/mixed.adi"
+  sha256sum <"$work/new.csv" | cut -c1-64 >>"$work/mixed.sums"
+  sha256sum <"$work/new.err" | cut -c1-64 >>"$work/mixed.sums"
+done
+[ "$count" -gt 0 ] && echo "$(sha256sum <"$work/mixed.sums" | cut -c1-64)  all outputs of $count mixed logs"
+echo "identical: ${#logs[@]} logs and $count mixed logs"
