@@ -1,0 +1,234 @@
+// The seven commands of the main window and the message boxes they show.
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "gui/main_window.h"
+#include "gui/resource.h"
+#include "util/file_identity.h"
+
+FrontEnd front_end;
+
+namespace {
+
+// Pixels of list-box width given to each character of a message line.
+constexpr int pixels_per_character = 8;
+// Horizontal extent of the list box after every conversion, at least.
+constexpr int minimum_list_extent = 450;
+
+}  // namespace
+
+bool run_command(HWND window, int command) {
+  switch (command) {
+    case IDC_ADIF_FILE:
+      choose_ADIF_file();
+      return true;
+    case IDC_CSV_FILE:
+      choose_CSV_file();
+      return true;
+    case IDC_CONVERT:
+      convert_command();
+      return true;
+    case IDC_OPEN:
+      open_command();
+      return true;
+    case IDC_HELP:
+      help_command();
+      return true;
+    case IDC_ABOUT:
+      about_command(window);
+      return true;
+    case IDC_EXIT:
+      // The window is left to the process end; the loop returns 0.
+      PostQuitMessage(0);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void load_string(int id, char* text) {
+  text[0] = '\0';
+  LoadStringA(GetModuleHandleA(nullptr), id, text, string_bytes);
+}
+
+void show_error(int id) {
+  char text[string_bytes];
+  load_string(id, text);
+  MessageBoxA(nullptr, text, "Error", MB_ICONERROR);
+}
+
+const char* file_name_part(const char* path) {
+  const char* backslash = std::strrchr(path, '\\');
+  return backslash ? backslash + 1 : path;
+}
+
+void choose_ADIF_file() {
+  // Cleared before the dialog: a cancelled choice also needs a new Convert.
+  front_end.converted = 0;
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.lpstrFilter = "ADIF Files\0*.adi;*.adif;\0All Files\0*.*\0";
+  dialog.lpstrFile = front_end.input_path;
+  dialog.nMaxFile = path_bytes;
+  dialog.lpstrTitle = "Input ADIF File";
+  dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+  dialog.lpstrDefExt = "adi";
+  if (!GetOpenFileNameA(&dialog)) return;
+  input_file_chosen();
+}
+
+void input_file_chosen() {
+  SetWindowTextA(front_end.input_name_box, file_name_part(front_end.input_path));
+  // A derived path that does not fit stays empty, so Convert asks for one.
+  derive_CSV_path(front_end.input_path, front_end.output_path, path_bytes);
+  SetWindowTextA(front_end.output_name_box, file_name_part(front_end.output_path));
+}
+
+void choose_CSV_file() {
+  front_end.converted = 0;
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.lpstrFilter = "CSV Files\0*.csv;\0All Files\0*.*\0";
+  dialog.lpstrFile = front_end.output_path;
+  dialog.nMaxFile = path_bytes;
+  dialog.lpstrTitle = "Output CSV file";
+  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
+  dialog.lpstrDefExt = "csv";
+  if (!GetSaveFileNameA(&dialog)) return;
+  output_file_chosen();
+}
+
+void output_file_chosen() {
+  SetWindowTextA(front_end.output_name_box, file_name_part(front_end.output_path));
+}
+
+int open_conversion_files(const char* input_path, const char* output_path, FILE*& input,
+                          FILE*& output) {
+  input = nullptr;
+  output = nullptr;
+  if (!input_path[0]) return IDS_NO_INPUT;
+  if (!output_path[0]) return IDS_NO_OUTPUT;
+  input = std::fopen(input_path, "r");
+  if (!input) return IDS_INPUT_OPEN_FAILED;
+  // Opening the log itself with "w" would empty it before it is read.
+  int error = 0;
+  if (same_file(input_path, output_path)) {
+    error = IDS_SAME_FILE;
+  } else {
+    output = std::fopen(output_path, "w");
+    if (!output) error = IDS_OUTPUT_OPEN_FAILED;
+  }
+  if (error) {
+    std::fclose(input);
+    input = nullptr;
+  }
+  return error;
+}
+
+void convert_command() {
+  FILE* input;
+  FILE* output;
+  int error = open_conversion_files(front_end.input_path, front_end.output_path, input, output);
+  if (error) {
+    show_error(error);
+    return;
+  }
+  MessageLog log{};
+  int records = convert_ADIF_file(input, output, log);
+  std::fclose(input);
+  std::fclose(output);
+  show_message_log(log);
+  free_message_log(log);
+  if (records != 0) {
+    char text[path_bytes];
+    std::snprintf(text, sizeof text, "Converted %0d ADIF records to CSV format", records);
+    MessageBoxA(nullptr, text, "Done", MB_ICONINFORMATION);
+  }
+  // Only now: Open pressed while the "Done" box is still up is refused.
+  front_end.converted = 1;
+}
+
+void show_message_log(const MessageLog& log) {
+  SendMessageA(front_end.message_list_box, LB_RESETCONTENT, 0, 0);
+  SendMessageA(front_end.message_list_box, LB_SETHORIZONTALEXTENT, minimum_list_extent, 0);
+  for (int list = 2; list >= 0; --list) {
+    if (fill_message_list(log.lists[list]) > 0) {
+      SendMessageA(front_end.message_list_box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(""));
+    }
+  }
+}
+
+int fill_message_list(const MessageLine* newest) {
+  // The list holds its newest line first; the box shows the oldest first.
+  std::vector<const MessageLine*> lines;
+  for (const MessageLine* line = newest; line; line = line->next) lines.push_back(line);
+  int added = 0;
+  for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+    size_t width = pixels_per_character * std::strlen((*line)->text);
+    size_t extent = SendMessageA(front_end.message_list_box, LB_GETHORIZONTALEXTENT, 0, 0);
+    if (width > extent) {
+      SendMessageA(front_end.message_list_box, LB_SETHORIZONTALEXTENT, width, 0);
+    }
+    LRESULT row = SendMessageA(front_end.message_list_box, LB_ADDSTRING, 0,
+                               reinterpret_cast<LPARAM>((*line)->text));
+    if (row >= 0) ++added;
+  }
+  return added;
+}
+
+void open_command() {
+  if (!front_end.converted) {
+    show_error(IDS_NOT_CONVERTED);
+    return;
+  }
+  HINSTANCE result =
+      ShellExecuteA(nullptr, "open", front_end.output_path, nullptr, nullptr, SW_SHOWNORMAL);
+  if (reinterpret_cast<INT_PTR>(result) > 32) return;
+  show_error(IDS_NO_BROWSER);
+}
+
+void help_command() {
+  char address[string_bytes];
+  load_string(IDS_WEB_PAGE, address);
+  // Nothing to report when no browser starts.
+  ShellExecuteA(nullptr, "open", address, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void compose_about_text(char* text) {
+  char name[string_bytes];
+  char version[string_bytes];
+  char notice[string_bytes];
+  load_string(IDS_DISPLAY_NAME, name);
+  std::snprintf(version, sizeof version, "Version %s -- %s %s", revision_string(), __DATE__,
+                __TIME__);
+  load_string(IDS_NOTICE, notice);
+  std::snprintf(text, path_bytes, "%s\n%s\n%s", name, version, notice);
+}
+
+void about_command(HWND window) {
+  char text[path_bytes];
+  char caption[string_bytes];
+  compose_about_text(text);
+  load_string(IDS_ABOUT_CAPTION, caption);
+  // The one box with an owner: the main window waits while it is open.
+  MessageBoxA(window, text, caption, MB_ICONINFORMATION);
+}
+
+const char* revision_string() {
+  if (front_end.revision) return front_end.revision;
+  // The form that version-control keyword expansion gives.
+  char keyword[] = "$Revision: 2.2 $";
+  std::strtok(keyword, " ");
+  const char* number = std::strtok(nullptr, " ");
+  if (!number) return "";
+  size_t size = std::strlen(number) + 1;
+  char* copy = static_cast<char*>(std::malloc(size));
+  if (!copy) return "";
+  std::memcpy(copy, number, size);
+  front_end.revision = copy;
+  return copy;
+}

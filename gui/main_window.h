@@ -1,0 +1,130 @@
+// The window front end of Ledgerly.exe: the main window, its ten controls and
+// the seven commands (choose the ADIF file, choose the CSV file, Convert,
+// Open, Help, About, Exit), with the state they share.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "convert/convert.h"
+
+// Bytes of a file path and of a composed message-box text.
+constexpr int path_bytes = 260;
+// Bytes of a text loaded from the string table (at most 79 characters used)
+// and of the About box's version line.
+constexpr int string_bytes = 80;
+
+// What the commands share for the life of the process: zero at start.
+struct FrontEnd {
+  char input_path[path_bytes];   // chosen ADIF file; also the open dialog's buffer
+  char output_path[path_bytes];  // chosen or derived CSV file; the save dialog's buffer
+  int converted;                 // 1 after a Convert got past its checks; 0 after a file button
+  HWND input_name_box;           // combo box showing the input file's name
+  HWND output_name_box;          // combo box showing the output file's name
+  HWND message_list_box;         // list box showing the conversion's messages
+  char* revision;                // revision text for the About box, made on first use
+};
+
+// The one front-end state of the process.
+extern FrontEnd front_end;
+
+// The top-level window: registers its class, creates it and runs the loop.
+class MainWindow {
+ public:
+  // Stores `instance`; the window does not exist yet.
+  explicit MainWindow(HINSTANCE instance);
+  // Registers the class " Ledgerly" and creates, shows and paints the window
+  // (WM_CREATE makes the controls). Returns false when either step fails.
+  bool create_window();
+  // Runs the message loop, with dialog-box keyboard handling, until WM_QUIT;
+  // returns the quit message's code.
+  int run_message_loop();
+
+  HINSTANCE instance;  // module of the program
+  HWND window;         // the top-level window, null until created
+  MSG message;         // the message the loop works on
+  const char* title;   // class name and title: " Ledgerly"
+};
+
+// The window procedure of the main window: makes the controls on WM_CREATE,
+// posts the quit message on WM_DESTROY, runs a button's command on its
+// BN_CLICKED; every message then goes on to DefWindowProcA.
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Creates the ten controls of `window` in Tab order and keeps the three
+// handles in front_end; the list box gets the stock fixed-pitch font.
+void create_controls(HWND window);
+
+// Runs the command of button `command` (an IDC_ identifier); `window` owns
+// the About box. Returns false for an identifier that is not a command.
+bool run_command(HWND window, int command);
+
+// The "ADIF File" command: clears `converted`, then lets the user choose the
+// input file in the open dialog and derives the output from it.
+void choose_ADIF_file();
+
+// The "CSV File" command: clears `converted`, then lets the user choose the
+// output file in the save dialog.
+void choose_CSV_file();
+
+// After a successful input choice: shows the input file's name, derives the
+// output path from it (left empty, and its box blank, when the derived path
+// does not fit path_bytes) and shows its name.
+void input_file_chosen();
+
+// After a successful output choice: shows the output file's name.
+void output_file_chosen();
+
+// Returns the part of `path` after its last backslash, or all of it; a view
+// into `path`.
+const char* file_name_part(const char* path);
+
+// The Convert command: the checks, the conversion, the list box, the "Done"
+// box, then `converted` set.
+void convert_command();
+
+// Opens the files of a conversion, the input first, so that a missing log or
+// a CSV naming the log itself never empties a file. Returns 0 with both
+// streams open (owned by the caller), or the IDS_ string to report with both
+// null: no input path, no output path, input not opened, output naming the
+// input's file, output not opened.
+int open_conversion_files(const char* input_path, const char* output_path, FILE*& input,
+                          FILE*& output);
+
+// Empties the list box and shows `log` in it: lists 2, 1 and 0, each oldest
+// first and followed by one empty row when it has lines. The horizontal
+// extent becomes 450 pixels, or more where a line needs it.
+void show_message_log(const MessageLog& log);
+
+// Adds the lines of one message list, given by its newest line, to the list
+// box oldest first, widening its horizontal extent to 8 pixels a character
+// where a line needs it. Returns the number of lines added.
+int fill_message_list(const MessageLine* newest);
+
+// The Open command: opens the converted CSV file in its associated program,
+// or says why not.
+void open_command();
+
+// The Help command: opens the web page (string IDS_WEB_PAGE) in the browser.
+void help_command();
+
+// The About command: name, version line and notice in a box owned by
+// `window`.
+void about_command(HWND window);
+
+// Writes the About box's text (name, version line, notice on three lines)
+// into `text` of path_bytes bytes.
+void compose_about_text(char* text);
+
+// Returns the revision number ("2.2"), made on first use and kept for the
+// life of the process.
+const char* revision_string();
+
+// Loads string `id` of the program's own module into `text` (string_bytes
+// bytes, at most 79 characters); an unknown id leaves it empty.
+void load_string(int id, char* text);
+
+// Shows string `id` in a box with the caption "Error", the error icon and no
+// owner window.
+void show_error(int id);

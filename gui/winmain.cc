@@ -1,0 +1,8 @@
+// Entry point of Ledgerly.exe: one window, one message loop.
+#include "gui/main_window.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  MainWindow main_window(instance);
+  if (!main_window.create_window()) return -1;
+  return main_window.run_message_loop();
+}
