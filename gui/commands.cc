@@ -1,6 +1,10 @@
 // The seven commands of the main window and the message boxes they show.
+// <windows.h> must come before the other Windows headers.
+// clang-format off
+#include <windows.h>
 #include <commdlg.h>
 #include <shellapi.h>
+// clang-format on
 
 #include <cstdlib>
 #include <cstring>
