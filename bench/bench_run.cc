@@ -2,14 +2,16 @@
 // logs, interleaved, and prints per log the median wall time, throughput,
 // peak resident memory and the ratio to the floor's median.
 //
-//   bench-run --convert PATH --floor PATH [--rounds N] [--output FILE] LOG... 
+//   bench-run --convert PATH --floor PATH [--baseline PATH] [--rounds N]
+//             [--output FILE] LOG...
 //
 // Each LOG is PATH or PATH:FIELDS (FIELDS = fields per record, for a cost per
 // field). Every round runs, for each log in turn, the converter and then the
 // floor; small logs run several times a round so that each round reads about
 // 30 MB of them. Both programs write to /dev/null (or FILE) and read files that
 // a warm-up run has put in the page cache. Peak memory is the largest
-// ru_maxrss any run of the program reported for that log. POSIX only.
+// ru_maxrss any run of the program reported for that log. --baseline runs a
+// second converter build in the same rounds, to measure a change. POSIX only.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -39,6 +41,7 @@ struct Log {
   double bytes;
   long records;  // as ledgerly-convert reported it
   std::vector<Run> convert_runs;
+  std::vector<Run> baseline_runs;
   std::vector<Run> floor_runs;
 };
 
@@ -142,7 +145,7 @@ void print_row(const char* program, const Log& log, const std::vector<Run>& runs
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string convert, floor_program, output = "/dev/null";
+  std::string convert, floor_program, baseline, output = "/dev/null";
   int rounds = 7;
   std::vector<Log> logs;
   for (int i = 1; i < argc; ++i) {
@@ -151,6 +154,8 @@ int main(int argc, char** argv) {
       convert = argv[++i];
     } else if (arg == "--floor" && i + 1 < argc) {
       floor_program = argv[++i];
+    } else if (arg == "--baseline" && i + 1 < argc) {
+      baseline = argv[++i];
     } else if (arg == "--rounds" && i + 1 < argc) {
       rounds = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--output" && i + 1 < argc) {
@@ -172,8 +177,8 @@ int main(int argc, char** argv) {
   }
   if (convert.empty() || floor_program.empty() || logs.empty()) {
     std::fputs(
-        "Usage: bench-run --convert PATH --floor PATH [--rounds N] [--output FILE] "
-        "LOG[:FIELDS]...\n",
+        "Usage: bench-run --convert PATH --floor PATH [--baseline PATH] [--rounds N]\n"
+        "                 [--output FILE] LOG[:FIELDS]...\n",
         stderr);
     return 2;
   }
@@ -203,6 +208,10 @@ int main(int argc, char** argv) {
       for (int repeat = 0; repeat < repeats; ++repeat) {
         log.convert_runs.push_back(
             run_program({convert, log.path, "-"}, output.c_str(), error_path));
+        if (!baseline.empty()) {
+          log.baseline_runs.push_back(
+              run_program({baseline, log.path, "-"}, output.c_str(), nullptr));
+        }
         log.floor_runs.push_back(run_program({floor_program, log.path}, output.c_str(), nullptr));
       }
     }
@@ -220,6 +229,7 @@ int main(int argc, char** argv) {
     std::printf("%s: %.1f MB, %ld records%s\n", log.label.c_str(), log.bytes / 1e6, log.records,
                 log.fields ? (", " + std::to_string(log.fields) + " fields each").c_str() : "");
     print_row("ledgerly", log, log.convert_runs, floor_median);
+    if (!baseline.empty()) print_row("baseline", log, log.baseline_runs, floor_median);
     print_row("floor", log, log.floor_runs, floor_median);
     double per_record = median_wall(log.convert_runs) / static_cast<double>(log.records);
     per_record_min = std::min(per_record_min, per_record);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "convert/convert.h"
@@ -34,6 +35,19 @@ using FilePtr = std::unique_ptr<FILE, CloseFile>;
 
 bool is_dash(const char* argument) { return std::strcmp(argument, "-") == 0; }
 
+// Buffer size for the streams this command opens itself: the input is read
+// twice and the CSV written once, and the C library's default (the file
+// system's block size, often 4 KiB) costs a system call every few lines.
+constexpr size_t stream_buffer_bytes = size_t{1} << 16;
+
+// Gives `stream`, just opened and not yet used, a buffer of
+// stream_buffer_bytes held in `buffer`, which must outlive the stream. When
+// memory runs out the stream keeps the library's own buffer.
+void use_large_buffer(FILE* stream, std::unique_ptr<char[]>& buffer) {
+  buffer.reset(new (std::nothrow) char[stream_buffer_bytes]);
+  if (buffer) std::setvbuf(stream, buffer.get(), _IOFBF, stream_buffer_bytes);
+}
+
 int report(FILE* err, int status, const char* what, const char* path, int error) {
   std::fprintf(err, "ledgerly-convert: %s %s: %s\n", what, path, std::strerror(error));
   return status;
@@ -41,9 +55,11 @@ int report(FILE* err, int status, const char* what, const char* path, int error)
 
 // Copies `source` into a temporary file and returns it at its start: the
 // conversion reads its input twice, which a pipe or a terminal cannot give.
-FilePtr spool(FILE* source) {
+// The copy's stream buffer is kept in `stream_buffer`.
+FilePtr spool(FILE* source, std::unique_ptr<char[]>& stream_buffer) {
   FilePtr copy(std::tmpfile());
   if (!copy) return nullptr;
+  use_large_buffer(copy.get(), stream_buffer);
   char buffer[65536];
   size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, source)) > 0) {
@@ -120,6 +136,10 @@ int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
     }
   }
 
+  // The stream buffers are declared before the streams, so that they are
+  // released only after the streams are closed.
+  std::unique_ptr<char[]> input_buffer, spool_buffer, output_buffer;
+
   // The input is opened first and nothing is opened for writing until it
   // has, so a missing log never empties an existing CSV file.
   FilePtr input_file;
@@ -129,10 +149,11 @@ int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
     if (!input_file) {
       return report(err, EXIT_FAILED, "Could not open ADIF input file.", input_path, errno);
     }
+    use_large_buffer(input_file.get(), input_buffer);
     input = input_file.get();
   }
   if (!is_repositionable(input)) {
-    input_file = spool(input);
+    input_file = spool(input, spool_buffer);
     if (!input_file) {
       return report(err, EXIT_FAILED, "Could not read ADIF input file.", input_path, errno);
     }
@@ -159,6 +180,7 @@ int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
     if (!output_file) {
       return report(err, EXIT_FAILED, "Could not open CSV output file.", output_path, errno);
     }
+    use_large_buffer(output_file.get(), output_buffer);
     output = output_file.get();
   }
 
