@@ -1,10 +1,20 @@
 // The field tree of a record: an AA tree keyed by field name in strcmp order,
 // with leaves at level 0.
-#include <cstring>
-
 #include "adif/adif.h"
 
 namespace {
+
+// Orders two names as strcmp does (bytes compared unsigned). Names are short
+// and usually differ in their first bytes, so a loop that the compiler inlines
+// into the tree walks costs less than a call into the C library per level.
+inline int compare_names(const char* a, const char* b) {
+  while (*a && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return static_cast<int>(static_cast<unsigned char>(*a)) -
+         static_cast<int>(static_cast<unsigned char>(*b));
+}
 
 AdifField* skew(AdifField* node) {
   AdifField* left = node->left;
@@ -31,7 +41,7 @@ AdifField* split(AdifField* node) {
 
 AdifField* insert_field(AdifField* root, AdifField* field, char*& message) {
   if (!root) return field;
-  int order = std::strcmp(field->name, root->name);
+  int order = compare_names(field->name, root->name);
   if (order < 0) {
     root->left = insert_field(root->left, field, message);
   } else if (order > 0) {
@@ -46,7 +56,7 @@ AdifField* insert_field(AdifField* root, AdifField* field, char*& message) {
 
 AdifField* find_field(AdifField* root, const char* name) {
   while (root) {
-    int order = std::strcmp(name, root->name);
+    int order = compare_names(name, root->name);
     if (order == 0) return root;
     root = order < 0 ? root->left : root->right;
   }
