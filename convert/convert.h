@@ -67,6 +67,11 @@ void write_CSV_header(FILE* output, const ColumnList& columns);
 // Writes `record` as one CSV line, one cell per column, then "\n".
 void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& columns);
 
+// Writes `value` as one CSV text cell: in double quotes when it holds a comma,
+// apostrophe, carriage return, line feed or double quote, or when
+// `always_quoted`; every double quote in it doubled.
+void write_CSV_text(FILE* output, const char* value, bool always_quoted);
+
 // Writes the ADIF date `date` (YYYYMMDD as a number) as day-month-year, such
 // as 5-Jan-2024. Only for months 1 to 12 (see QSO_date_has_month); for any
 // other number it writes the number as it is.

@@ -116,7 +116,10 @@ void collect_field_names(const AdifField* root, ColumnList& columns, int& name_c
 void write_CSV_header(FILE* output, const ColumnList& columns) {
   for (char** column = columns.names; column && *column; ++column) {
     if (column != columns.names) std::fputc(',', output);
-    std::fputs(*column, output);
+    // A name holding a comma, quote or line break would split or shift the
+    // header's cells, so such a name is quoted like a cell; the usual names
+    // are written as they stand.
+    write_CSV_text(output, *column, false);
   }
   std::fputc('\n', output);
 }

@@ -12,16 +12,16 @@ void put_text(FILE* output, const char* text, size_t length) {
   if (length) std::fwrite(text, 1, length, output);
 }
 
-bool needs_quotes(const char* name, const char* value) {
-  if (std::strcmp(name, "TIME_ON") == 0 || std::strcmp(name, "TIME_OFF") == 0) return true;
-  return value[std::strcspn(value, ",'\r\n\"")] != '\0';
+// TIME_ON and TIME_OFF are always quoted, so a spreadsheet keeps their
+// leading zeros.
+bool is_time_name(const char* name) {
+  return std::strcmp(name, "TIME_ON") == 0 || std::strcmp(name, "TIME_OFF") == 0;
 }
 
-// Writes a text cell: quoted when the value holds a comma, apostrophe, line
-// break or double quote (and always for TIME_ON and TIME_OFF, whose leading
-// zeros a spreadsheet would drop), with every double quote doubled.
-void write_text_cell(FILE* output, const char* name, const char* value) {
-  bool quoted = needs_quotes(name, value);
+}  // namespace
+
+void write_CSV_text(FILE* output, const char* value, bool always_quoted) {
+  bool quoted = always_quoted || value[std::strcspn(value, ",'\r\n\"")] != '\0';
   if (quoted) std::fputc('"', output);
   for (;;) {
     const char* quote = std::strchr(value, '"');
@@ -35,8 +35,6 @@ void write_text_cell(FILE* output, const char* name, const char* value) {
   }
   if (quoted) std::fputc('"', output);
 }
-
-}  // namespace
 
 bool QSO_date_has_month(int date) {
   int month = (date / 100) % 100;
@@ -64,7 +62,7 @@ void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& 
         continue;
       }
     }
-    write_text_cell(output, field->name, field->value);
+    write_CSV_text(output, field->value, is_time_name(field->name));
   }
   std::fputc('\n', output);
 }
