@@ -55,23 +55,35 @@ void set_shortcut(AdifRecord* record, AdifField* field) {
   if (slot) *slot = field;
 }
 
+// How completing a value that runs past the end of its line ended.
+enum ValueEnd {
+  VALUE_COMPLETE,     // the value holds its declared length
+  VALUE_INPUT_ENDED,  // the input ended first (or memory ran out)
+  VALUE_CUT_BY_NUL    // a read line's text was cut short by a NUL byte
+};
+
 // Reads the rest of a value that runs past the end of its line into `joined`,
 // starting from the `have` bytes at `start`. Each read takes at most the
 // missing count, so the value ends exactly at `length` and what follows it
-// stays in the stream. False when the input ends (or memory runs out) first.
-bool complete_value(FILE* stream, char* line, int size, const char* start, size_t have,
-                    int32_t length, JoinedText& joined) {
-  if (!joined_append(joined, start, have)) return false;
+// stays in the stream. A read that stops short of the missing count without
+// a line feed and before the end of the input met a NUL byte: the bytes
+// after it are unknown, so the line counts as cut, as a line of its own does.
+ValueEnd complete_value(FILE* stream, char* line, int size, const char* start, size_t have,
+                        int32_t length, JoinedText& joined) {
+  if (!joined_append(joined, start, have)) return VALUE_INPUT_ENDED;
   while (have < static_cast<size_t>(length)) {
     size_t missing = static_cast<size_t>(length) - have;
     size_t limit = static_cast<size_t>(size) - 1;
     if (missing > limit) missing = limit;
-    if (!std::fgets(line, static_cast<int>(missing + 1), stream)) return false;
+    if (!std::fgets(line, static_cast<int>(missing + 1), stream)) return VALUE_INPUT_ENDED;
     size_t got = std::strlen(line);
-    if (!joined_append(joined, line, got)) return false;
+    if (got < missing && (got == 0 || line[got - 1] != '\n') && !std::feof(stream)) {
+      return VALUE_CUT_BY_NUL;
+    }
+    if (!joined_append(joined, line, got)) return VALUE_INPUT_ENDED;
     have += got;
   }
-  return true;
+  return VALUE_COMPLETE;
 }
 
 }  // namespace
@@ -113,9 +125,12 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
   size_t line_length = std::strlen(line);
   bool terminated =
       line_length > 0 && (line[line_length - 1] == '\n' || line[line_length - 1] == '\r');
-  // A last line without a line end is still a whole line; only a line that
-  // runs on past the buffer (or is cut by a NUL byte) is truncated.
-  if (!terminated && !at_end_of_input(stream)) {
+  // A last line without a line end is still a whole line: the read met the
+  // end of the input, or filled the buffer exactly up to it. A line that runs
+  // on past the buffer, or whose text a NUL byte cuts short, is truncated.
+  bool last_line = std::feof(stream) ||
+                   (line_length + 1 == static_cast<size_t>(size) && at_end_of_input(stream));
+  if (!terminated && !last_line) {
     set_slot_message(message, "ERROR: Truncated input line: %s", line);
     return ADIF_TRUNCATED;
   }
@@ -169,9 +184,14 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
     JoinedText joined{};
     size_t have = std::strlen(value);
     if (have < static_cast<size_t>(length)) {
-      if (!complete_value(stream, line, size, value, have, length, joined)) {
+      ValueEnd end = complete_value(stream, line, size, value, have, length, joined);
+      if (end != VALUE_COMPLETE) {
         joined_release(joined);
         status = ADIF_EOF;
+        if (end == VALUE_CUT_BY_NUL) {
+          set_slot_message(message, "ERROR: Truncated input line: %s", line);
+          status = ADIF_TRUNCATED;
+        }
         break;
       }
       value = joined_data(joined);
