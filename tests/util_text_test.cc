@@ -246,9 +246,25 @@ TEST(CallShape, Shapes) {
   }
 }
 
+// Sets the TZ variable (null: removes it) and makes the runtime read it again.
+void set_zone_variable(const char* value) {
+#ifdef _WIN32
+  std::string assignment = std::string("TZ=") + (value ? value : "");
+  _putenv(assignment.c_str());
+  _tzset();
+#else
+  if (value) {
+    setenv("TZ", value, 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+#endif
+}
+
 // These run once as they are and again under several TZ values (see
 // tests/CMakeLists.txt): the result must not depend on the zone.
-TEST(GmtDate, Seconds) {
+void expect_GMT_dates() {
   struct Case {
     const char* text;
     int32_t seconds;
@@ -274,6 +290,18 @@ TEST(GmtDate, Seconds) {
     std::vector<char> text = buffer_of(c.text);
     EXPECT_EQ(parse_GMT_date(text.data()), c.seconds) << c.text;
   }
+}
+
+TEST(GmtDate, Seconds) { expect_GMT_dates(); }
+
+// Without the TZ variable the zone comes from the system (under Wine, from
+// the TZ that the host gave Wine).
+TEST(GmtDate, SecondsInTheSystemZone) {
+  const char* zone = std::getenv("TZ");
+  std::string saved = zone ? zone : "";
+  set_zone_variable(nullptr);
+  expect_GMT_dates();
+  set_zone_variable(zone ? saved.c_str() : nullptr);
 }
 
 TEST(AboutText, Layout) {

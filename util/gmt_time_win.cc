@@ -1,8 +1,10 @@
 // GMT calendar seconds on Windows: mktime reads the date as local standard
-// time, and the zone's bias from GetTimeZoneInformation takes it back to GMT.
+// time, and the standard offset of the zone that mktime used takes it back
+// to GMT.
 #include <windows.h>
 
 #include <climits>
+#include <cstdlib>
 #include <ctime>
 
 #include "util/gmt_time.h"
@@ -10,6 +12,23 @@
 namespace {
 
 bool fits_int(int64_t value) { return value >= INT_MIN && value <= INT_MAX; }
+
+// Seconds by which UTC is ahead of local standard time, as mktime sees it.
+// Without TZ the runtime takes its zone from GetTimeZoneInformation, and so
+// does this. With TZ set (as Unix-like shells and Wine do) the runtime
+// follows TZ instead, and only its own offset matches what mktime did.
+int64_t standard_offset() {
+  const char* tz = std::getenv("TZ");
+  if (tz && *tz) {
+    _tzset();
+    return _timezone;
+  }
+  TIME_ZONE_INFORMATION zone{};
+  GetTimeZoneInformation(&zone);
+  int64_t minutes = zone.Bias;
+  if (zone.StandardDate.wMonth != 0) minutes += zone.StandardBias;
+  return minutes * 60;
+}
 
 }  // namespace
 
@@ -30,10 +49,9 @@ bool GMT_calendar_seconds(const CalendarTime& when, int64_t& seconds) {
   calendar.tm_hour = static_cast<int>(when.hour);
   calendar.tm_min = static_cast<int>(when.minute);
   calendar.tm_sec = static_cast<int>(when.second);
-  TIME_ZONE_INFORMATION zone{};
-  GetTimeZoneInformation(&zone);
+  int64_t offset = standard_offset();
   std::time_t local = std::mktime(&calendar);
   if (local == static_cast<std::time_t>(-1)) return false;
-  seconds = static_cast<int64_t>(local) - 60 * static_cast<int64_t>(zone.Bias) - 86400;
+  seconds = static_cast<int64_t>(local) - offset - 86400;
   return true;
 }
