@@ -8,6 +8,7 @@
 
 #include "tests/test_streams.h"
 #include "util/console.h"
+#include "util/terminal.h"
 
 namespace {
 
@@ -326,6 +327,16 @@ TEST(Menu, AnswersAndPrompts) {
     for (int i = 0; i < c.prompts; ++i) prompts += "Select band (0 to exit): ";
     EXPECT_EQ(stream_bytes(output.get()), prompts);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Terminal, FilesAndNullAreNotTerminals) {
+  StreamPtr file = empty_stream();
+  EXPECT_FALSE(is_terminal(file.get()));
+  EXPECT_FALSE(is_terminal(nullptr));
 }
 
 }  // namespace

@@ -6,11 +6,20 @@
 
 #include <cstdint>
 
+// The words of an identification text: words 3, 4 and 5 of a text of words
+// separated by runs of spaces.
+struct IdentificationWords {
+  const char* version;  // points into the split text, or "" when missing
+  const char* date;     // points into the split text, or "" when missing
+  const char* time;     // points into the split text, or "" when missing
+};
+
 // Splits `text` in place into fields at `separator` and stores each field's
 // start in `fields`, which needs a slot for every field (separators + 1).
 // With a comma separator a field that starts with a double quote runs to the
-// next quote directly followed by a comma (the quotes are dropped), or to the
-// end of the text. Returns the number of fields (at least 1).
+// next quote directly followed by a comma (both quotes dropped), or else to
+// the end of the text (closing quote and line end kept). Line ends are not
+// removed. Returns the number of fields (at least 1).
 int split_CSV_line(char* text, char** fields, char separator);
 
 // Returns 1 when the first two characters of `call` are a call-sign series of
@@ -68,14 +77,6 @@ char* build_about_text(const char* id_text, const char* notice);
 // deletions, substitutions and swaps of adjacent bytes cost 1, no substring
 // edited twice); -1 when memory runs out.
 int edit_distance(const char* a, const char* b);
-
-// The words of an identification text: words 3, 4 and 5 of a text of words
-// separated by runs of spaces.
-struct IdentificationWords {
-  const char* version;  // points into the split text, or "" when missing
-  const char* date;     // points into the split text, or "" when missing
-  const char* time;     // points into the split text, or "" when missing
-};
 
 // Splits `text` in place at runs of spaces and returns its words 3, 4 and 5;
 // a null text has no words.
