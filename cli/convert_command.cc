@@ -204,7 +204,8 @@ int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   std::fprintf(err, "Converted %0d ADIF records to CSV format\n", records);
   if (end_status == ADIF_TRUNCATED) {
     std::fprintf(err,
-                 "ledgerly-convert: stopped at a line longer than 8190 characters; "
+                 "ledgerly-convert: stopped at a line longer than 8190 characters "
+                 "or holding a NUL byte; "
                  "the CSV holds only the records before it\n");
     return EXIT_STOPPED;
   }
