@@ -1,0 +1,549 @@
+// End-to-end tests of the real Ledgerly.exe: each test starts the program,
+// works it from outside like a user (buttons, file dialogs, keys, message
+// boxes) and checks what it shows and what it does to the files.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/gui/window_driver.h"
+#include "tests/test_streams.h"
+
+namespace {
+
+// The identifiers and texts the program is checked against.
+enum {
+  about_button = 1001,
+  adif_file_button = 1002,
+  convert_button = 1003,
+  csv_file_button = 1004,
+  exit_button = 1005,
+  help_button = 1007,
+  open_button = 1010,
+  input_name_box = 1011,
+  output_name_box = 1012,
+  message_list = 1013,
+};
+const char not_converted[] = "Can't open spreadsheet because it has not been converted.";
+const char no_input[] = "Did not specify input ADIF file.";
+const char no_association[] = "Could not start web browser.";
+const char input_not_opened[] = "Could not open ADIF input file.";
+const char output_not_opened[] = "Could not open CSV output file.";
+const char same_file[] = "Output CSV file is the same as the input ADIF file.";
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// The program's path, with backslashes, which LoadLibraryExA needs.
+std::string program_path() {
+  std::string path = environment("LEDGERLY_EXE");
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return path;
+}
+
+std::string driver_path() {
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  return path;
+}
+
+// Lets the driver itself stand in for the program that opens CSV files or
+// web pages: it records what it was asked to open in `record`.
+void register_opener(const char* key, const std::string& record) {
+  std::string command = "\"" + driver_path() + "\" --opened \"" + record + "\" \"%1\"";
+  RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
+  HKEY opener = nullptr;
+  std::string path = std::string(key) + "\\shell\\open\\command";
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &opener, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(opener, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                 static_cast<DWORD>(command.size() + 1));
+  RegCloseKey(opener);
+  if (std::string(key) == ".csv") {
+    // An extension names its file type; the type holds the command.
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "LedgerlyTest.Sheet");
+    HKEY extension = nullptr;
+    RegCreateKeyExA(HKEY_CLASSES_ROOT, ".csv", 0, nullptr, 0, KEY_WRITE, nullptr, &extension,
+                    nullptr);
+    const char type[] = "LedgerlyTest.Sheet";
+    RegSetValueExA(extension, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(type), sizeof type);
+    RegCloseKey(extension);
+    RegCreateKeyExA(HKEY_CLASSES_ROOT, "LedgerlyTest.Sheet\\shell\\open\\command", 0, nullptr, 0,
+                    KEY_WRITE, nullptr, &opener, nullptr);
+    RegSetValueExA(opener, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>(command.size() + 1));
+    RegCloseKey(opener);
+  }
+}
+
+void remove_CSV_association() {
+  RegDeleteTreeA(HKEY_CLASSES_ROOT, ".csv");
+  RegDeleteTreeA(HKEY_CLASSES_ROOT, "LedgerlyTest.Sheet");
+}
+
+// Waits up to ten seconds for the opener to record something; returns it
+// without its line end.
+std::string wait_for_record(const std::string& record) {
+  for (int i = 0; i < 200; ++i) {
+    if (GetFileAttributesA(record.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      pause_for(200);
+      std::string text = file_bytes(record);
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      return text;
+    }
+    pause_for(50);
+  }
+  return "";
+}
+
+int count_records(const std::string& adif) {
+  int count = 0;
+  for (size_t at = 0; at + 5 <= adif.size(); ++at) {
+    if (lstrcmpiA(adif.substr(at, 5).c_str(), "<EOR>") == 0) ++count;
+  }
+  return count;
+}
+
+// A started Ledgerly.exe and a scratch folder (with a '.' and a blank in
+// its name) for its files.
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(program_path().empty()) << "LEDGERLY_EXE names the program to test";
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    folder = std::string(temp) + "ledgerly.window test\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    record = folder + "opened.txt";
+    DeleteFileA(record.c_str());
+    program = start_program(program_path());
+    ASSERT_NE(program.window, nullptr) << "no window of " << program_path();
+  }
+  void TearDown() override {
+    for (HWND box : top_windows(pid(), "#32770")) PostMessageW(box, WM_CLOSE, 0, 0);
+    stop_program(program);
+    for (const std::string& file : files) DeleteFileA(file.c_str());
+    DeleteFileA(record.c_str());
+    RemoveDirectoryA(folder.c_str());
+  }
+
+  DWORD pid() const { return program.process.dwProcessId; }
+  HWND control(int id) const { return GetDlgItem(program.window, id); }
+
+  std::string scratch(const std::string& name) {
+    files.push_back(folder + name);
+    return folder + name;
+  }
+  std::string write_log(const std::string& name, const std::string& content) {
+    std::string path = scratch(name);
+    write_file(path, content);
+    return path;
+  }
+
+  // Presses button `id` and reads the message box it opens (box null when
+  // none came within `milliseconds`).
+  BoxContent press_for_box(int id, DWORD milliseconds = 5000) {
+    std::vector<HWND> open = top_windows(pid(), "#32770");
+    EXPECT_TRUE(click_control(program.window, id));
+    return read_box(wait_for_dialog(pid(), "", milliseconds, open));
+  }
+
+  // Checks an error box: the text, caption "Error", the error icon, the OK
+  // button only and no owner window; then closes it.
+  void expect_error(int button, const std::string& text) {
+    BoxContent box = press_for_box(button);
+    ASSERT_NE(box.box, nullptr) << "no box for " << text;
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, "Error");
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(box.icon_colour, 'R') << "error icon expected";
+    EXPECT_TRUE(click_dialog_button(box.box, IDOK));
+  }
+
+  void choose_input(const std::string& path) {
+    ASSERT_TRUE(click_control(program.window, adif_file_button));
+    HWND dialog = wait_for_dialog(pid(), "Input ADIF File", 10000);
+    ASSERT_NE(dialog, nullptr) << "no open dialog";
+    ASSERT_TRUE(enter_file_name(dialog, path));
+    wait_closed(dialog);
+  }
+
+  void choose_output(const std::string& path, bool replace_existing) {
+    ASSERT_TRUE(click_control(program.window, csv_file_button));
+    HWND dialog = wait_for_dialog(pid(), "Output CSV file", 10000);
+    ASSERT_NE(dialog, nullptr) << "no save dialog";
+    ASSERT_TRUE(enter_file_name(dialog, path));
+    if (replace_existing) {
+      HWND question = wait_for_dialog(pid(), "", 5000, {dialog});
+      ASSERT_NE(question, nullptr) << "no question before replacing " << path;
+      EXPECT_TRUE(click_dialog_button(question, IDYES));
+    }
+    wait_closed(dialog);
+  }
+
+  void wait_closed(HWND dialog) {
+    for (int i = 0; i < 100 && IsWindow(dialog) && IsWindowVisible(dialog); ++i) pause_for(50);
+    EXPECT_FALSE(IsWindow(dialog) && IsWindowVisible(dialog)) << "dialog stayed open";
+    pause_for(100);
+  }
+
+  // Presses Convert and closes the "Done" box, checking its text.
+  void convert_expecting(int records) {
+    BoxContent done = press_for_box(convert_button);
+    ASSERT_NE(done.box, nullptr) << "no Done box";
+    EXPECT_EQ(done.caption, "Done");
+    EXPECT_EQ(done.text, "Converted " + std::to_string(records) + " ADIF records to CSV format");
+    EXPECT_EQ(done.owner, nullptr);
+    EXPECT_EQ(done.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(done.icon_colour, 'B') << "information icon expected";
+    EXPECT_TRUE(click_dialog_button(done.box, IDOK));
+    pause_for(100);
+  }
+
+  std::vector<std::string> rows() const { return list_box_rows(control(message_list)); }
+  LRESULT extent() const {
+    DWORD_PTR value = 0;
+    SendMessageTimeoutW(control(message_list), LB_GETHORIZONTALEXTENT, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                        &value);
+    return static_cast<LRESULT>(value);
+  }
+
+  Program program{};
+  std::string folder;
+  std::string record;
+  std::vector<std::string> files;
+};
+
+// Three contacts; the second has its BAND twice, which the reader reports
+// in both passes.
+const char three_contacts[] =
+    "Written for the window tests.\n<ADIF_VER:5>3.1.4 <EOH>\n"
+    "<CALL:5>G4ABC <QSO_DATE:8>20240105 <TIME_ON:4>0930 <BAND:3>40m <EOR>\n"
+    "<CALL:6>DL2XYZ <QSO_DATE:8>20240106 <TIME_ON:6>121500 <BAND:3>20m <MODE:2>CW\n"
+    "<BAND:3>15m <EOR>\n"
+    "<CALL:4>K1AB <QSO_DATE:8>20240107 <TIME_ON:4>2359 <EOR>\n";
+const char duplicate_line[] = "DL2XYZ on 20240106 at 121500: Duplicate field: <BAND:3>15m";
+
+TEST_F(Window, HasItsTitleClassPositionAndSize) {
+  EXPECT_EQ(text_of(program.window), " Ledgerly");
+  EXPECT_EQ(class_of(program.window), " Ledgerly");
+  RECT rect;
+  GetWindowRect(program.window, &rect);
+  EXPECT_EQ(rect.left, 220);
+  EXPECT_EQ(rect.top, 220);
+  EXPECT_EQ(rect.right - rect.left, 545);
+  EXPECT_EQ(rect.bottom - rect.top, 380);
+  DWORD style = static_cast<DWORD>(GetWindowLongW(program.window, GWL_STYLE));
+  EXPECT_EQ(style & (WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CHILD | WS_POPUP),
+            DWORD{WS_OVERLAPPEDWINDOW | WS_VISIBLE});
+  EXPECT_EQ(GetMenu(program.window), nullptr);
+}
+
+TEST_F(Window, HasTheTenControlsInTabOrder) {
+  struct Expected {
+    int id;
+    const char* class_name;
+    const char* text;
+    DWORD style;
+    DWORD extended_style;
+    int x, y, width, height;
+  } expected[] = {
+      {input_name_box, "ComboBox", "", 0x50800041, 0, 20, 25, 200, 20},
+      {adif_file_button, "Button", "ADIF File", 0x50010000, 0, 230, 25, 80, 25},
+      {output_name_box, "ComboBox", "", 0x50800041, 0, 20, 75, 200, 20},
+      {csv_file_button, "Button", "CSV File", 0x50010000, 0, 230, 75, 80, 25},
+      {convert_button, "Button", "Convert", 0x50000000, 0, 20, 125, 80, 25},
+      {open_button, "Button", "Open", 0x50000000, 0, 125, 125, 80, 25},
+      {help_button, "Button", "Help", 0x50000000, 0, 230, 125, 80, 25},
+      {about_button, "Button", "About", 0x50000000, 0, 335, 125, 80, 25},
+      {exit_button, "Button", "Exit", 0x50000000, 0, 440, 125, 80, 25},
+      {message_list, "ListBox", "", 0x50B04000, WS_EX_CLIENTEDGE, 20, 175, 500, 150},
+  };
+  std::vector<ControlView> controls = child_controls(program.window);
+  ASSERT_EQ(controls.size(), std::size(expected));
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const ControlView& got = controls[i];
+    const Expected& want = expected[i];
+    SCOPED_TRACE("control " + std::to_string(i + 1) + ", id " + std::to_string(want.id));
+    EXPECT_EQ(got.id, want.id);
+    EXPECT_EQ(lstrcmpiA(got.class_name.c_str(), want.class_name), 0) << got.class_name;
+    EXPECT_EQ(got.text, want.text);
+    // Bits the controls change themselves: a combo box draws its own frame
+    // and takes WS_BORDER off; a list box hides the scroll bars it does not
+    // need, which clears their bits.
+    bool list = lstrcmpiA(want.class_name, "ListBox") == 0;
+    bool combo = lstrcmpiA(want.class_name, "ComboBox") == 0;
+    DWORD own_bits = list ? WS_VSCROLL | WS_HSCROLL : combo ? WS_BORDER : 0;
+    EXPECT_EQ(got.style & ~own_bits, want.style & ~own_bits)
+        << std::hex << got.style << " " << want.style;
+    EXPECT_EQ(got.extended_style & ~DWORD{WS_EX_NOPARENTNOTIFY}, want.extended_style)
+        << std::hex << got.extended_style;
+    EXPECT_EQ(got.rect.left, want.x);
+    EXPECT_EQ(got.rect.top, want.y);
+    EXPECT_EQ(got.rect.right - got.rect.left, want.width);
+    if (list) {
+      // Without LBS_NOINTEGRALHEIGHT the list box trims its height to whole
+      // rows, so it may be up to one row (of at most 20 pixels) lower.
+      EXPECT_LE(got.rect.bottom - got.rect.top, want.height);
+      EXPECT_GT(got.rect.bottom - got.rect.top, want.height - 20);
+    } else {
+      EXPECT_EQ(got.rect.bottom - got.rect.top, want.height);
+    }
+  }
+}
+
+TEST_F(Window, TabMovesOnlyBetweenTheTwoFileButtons) {
+  std::vector<int> focus;
+  for (int i = 0; i < 6; ++i) {
+    HWND target = focused_window(program.window);
+    if (!target) target = program.window;
+    PostMessageW(target, WM_KEYDOWN, VK_TAB, 0x000f0001);
+    PostMessageW(target, WM_KEYUP, VK_TAB, 0xc00f0001);
+    pause_for(150);
+    focus.push_back(GetDlgCtrlID(focused_window(program.window)));
+  }
+  std::vector<int> expected = {adif_file_button, csv_file_button,  adif_file_button,
+                               csv_file_button,  adif_file_button, csv_file_button};
+  // The first Tab may go from the window itself to either end.
+  if (!focus.empty() && focus.front() == csv_file_button) {
+    expected = {csv_file_button,  adif_file_button, csv_file_button,
+                adif_file_button, csv_file_button,  adif_file_button};
+  }
+  EXPECT_EQ(focus, expected);
+}
+
+TEST_F(Window, EscapeAndEnterDoNothing) {
+  for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+    HWND target = focused_window(program.window);
+    if (!target) target = program.window;
+    PostMessageW(target, WM_KEYDOWN, key, 0x00010001);
+    PostMessageW(target, WM_KEYUP, key, 0xc0010001);
+  }
+  pause_for(700);
+  EXPECT_TRUE(IsWindow(program.window) && IsWindowVisible(program.window));
+  EXPECT_EQ(top_windows(pid(), "#32770"), std::vector<HWND>{});
+  EXPECT_EQ(wait_for_exit(program, 0, false), DWORD{STILL_ACTIVE});
+  // Still at work: Convert answers.
+  expect_error(convert_button, no_input);
+}
+
+TEST_F(Window, ConvertAndOpenAskForAFileFirst) {
+  expect_error(convert_button, no_input);
+  EXPECT_EQ(rows(), std::vector<std::string>{});
+  expect_error(open_button, not_converted);
+}
+
+TEST_F(Window, ConvertsAFileChosenInTheOpenDialog) {
+  std::string log = write_log("station.adi", three_contacts);
+  std::string csv = scratch("station.CSV");
+  DeleteFileA(csv.c_str());
+  choose_input(log);
+  EXPECT_EQ(text_of(control(input_name_box)), "station.adi");
+  EXPECT_EQ(text_of(control(output_name_box)), "station.CSV");
+
+  // While the "Done" box is up the conversion is not yet finished for Open.
+  std::vector<HWND> before = top_windows(pid(), "#32770");
+  ASSERT_TRUE(click_control(program.window, convert_button));
+  HWND done = wait_for_dialog(pid(), "Done", 5000, before);
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(read_box(done).text, "Converted 3 ADIF records to CSV format");
+  expect_error(open_button, not_converted);
+  EXPECT_TRUE(click_dialog_button(done, IDOK));
+  pause_for(100);
+
+  EXPECT_EQ(rows(), (std::vector<std::string>{duplicate_line, duplicate_line, ""}));
+  EXPECT_EQ(extent(), LRESULT{8 * (sizeof duplicate_line - 1)});
+  EXPECT_EQ(file_bytes(csv),
+            "BAND,CALL,QSO_DATE,TIME_ON,MODE\r\n"
+            "40m,G4ABC,5-Jan-2024,\"0930\",\r\n"
+            "20m,DL2XYZ,6-Jan-2024,\"121500\",CW\r\n"
+            ",K1AB,7-Jan-2024,\"2359\",\r\n");
+  EXPECT_EQ(file_bytes(log), three_contacts);
+
+  // Open: the program associated with CSV files gets the file, or the
+  // program says there is none.
+  remove_CSV_association();
+  expect_error(open_button, no_association);
+  register_opener(".csv", record);
+  ASSERT_TRUE(click_control(program.window, open_button));
+  EXPECT_EQ(lstrcmpiA(wait_for_record(record).c_str(), csv.c_str()), 0) << wait_for_record(record);
+  remove_CSV_association();
+}
+
+TEST_F(Window, AConversionWithoutRecordsShowsNoDoneBox) {
+  std::string log = write_log("empty.adi", "Only a header here.\n<PROGRAMID:4>Test <EOH>\n");
+  std::string csv = scratch("empty.CSV");
+  choose_input(log);
+  BoxContent box = press_for_box(convert_button, 1500);
+  EXPECT_EQ(box.box, nullptr) << box.caption << ": " << box.text;
+  EXPECT_EQ(rows(), std::vector<std::string>{});
+  EXPECT_EQ(file_bytes(csv), "\r\n");  // the header line of no columns
+  // Converted all the same: Open hands the header-only file on.
+  register_opener(".csv", record);
+  ASSERT_TRUE(click_control(program.window, open_button));
+  EXPECT_EQ(lstrcmpiA(wait_for_record(record).c_str(), csv.c_str()), 0);
+  remove_CSV_association();
+}
+
+TEST_F(Window, RefusesAnOutputThatIsTheInputFile) {
+  std::string log = write_log("day1.adi", three_contacts);
+  choose_input(log);
+  convert_expecting(3);
+  std::vector<std::string> earlier_rows = rows();
+  ASSERT_EQ(earlier_rows.size(), 3u);
+  // The same file under another case of its name, confirmed in the save
+  // dialog's question about replacing it.
+  choose_output(folder + "DAY1.ADI", true);
+  EXPECT_EQ(text_of(control(output_name_box)), "DAY1.ADI");
+  expect_error(convert_button, same_file);
+  EXPECT_EQ(file_bytes(log), three_contacts);
+  EXPECT_EQ(rows(), earlier_rows);
+  expect_error(open_button, not_converted);
+}
+
+TEST_F(Window, AMissingInputLeavesTheCSVFileAlone) {
+  std::string log = write_log("gone.adi", three_contacts);
+  std::string csv = scratch("gone.CSV");
+  write_file(csv, "kept\r\n");
+  choose_input(log);
+  DeleteFileA(log.c_str());
+  expect_error(convert_button, input_not_opened);
+  EXPECT_EQ(file_bytes(csv), "kept\r\n");
+  EXPECT_EQ(rows(), std::vector<std::string>{});
+}
+
+TEST_F(Window, ALockedOutputIsReported) {
+  std::string log = write_log("locked.adi", three_contacts);
+  std::string csv = scratch("locked.CSV");
+  write_file(csv, "in use\r\n");
+  choose_input(log);
+  HANDLE lock = CreateFileA(csv.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  expect_error(convert_button, output_not_opened);
+  CloseHandle(lock);
+  EXPECT_EQ(file_bytes(csv), "in use\r\n");
+}
+
+TEST_F(Window, ACancelledChoiceKeepsThePathsButNeedsANewConversion) {
+  std::string log = write_log("cancel.adi", three_contacts);
+  scratch("cancel.CSV");
+  choose_input(log);
+  convert_expecting(3);
+  ASSERT_TRUE(click_control(program.window, adif_file_button));
+  HWND dialog = wait_for_dialog(pid(), "Input ADIF File", 10000);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(click_dialog_button(dialog, IDCANCEL));
+  EXPECT_EQ(text_of(control(input_name_box)), "cancel.adi");
+  EXPECT_EQ(text_of(control(output_name_box)), "cancel.CSV");
+  expect_error(open_button, not_converted);
+  convert_expecting(3);  // the same paths still convert
+}
+
+TEST_F(Window, ChoosingTheInputAgainReplacesAChosenOutput) {
+  std::string log = write_log("again.adi", three_contacts);
+  std::string chosen = scratch("chosen.csv");
+  std::string derived = scratch("again.CSV");
+  choose_input(log);
+  choose_output(chosen, false);
+  EXPECT_EQ(text_of(control(output_name_box)), "chosen.csv");
+  choose_input(log);
+  EXPECT_EQ(text_of(control(output_name_box)), "again.CSV");
+  convert_expecting(3);
+  EXPECT_NE(GetFileAttributesA(derived.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA(chosen.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Window, WritesToTheFileChosenInTheSaveDialog) {
+  std::string log = write_log("saved.adi", three_contacts);
+  std::string chosen = scratch("my sheet.csv");
+  choose_input(log);
+  choose_output(chosen, false);
+  convert_expecting(3);
+  EXPECT_EQ(file_bytes(chosen).substr(0, 33), "BAND,CALL,QSO_DATE,TIME_ON,MODE\r\n");
+  EXPECT_EQ(GetFileAttributesA((folder + "saved.CSV").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Window, AboutShowsNameVersionAndNoticeOwnedByTheWindow) {
+  BoxContent box = press_for_box(about_button);
+  ASSERT_NE(box.box, nullptr);
+  EXPECT_EQ(box.caption, "About this program...");
+  EXPECT_EQ(box.owner, program.window);
+  EXPECT_EQ(box.icon_colour, 'B');
+  // Name, "Version 2.2 -- Apr 23 2024 11:16:32", notice.
+  size_t first = box.text.find('\n');
+  size_t second = box.text.find('\n', first + 1);
+  ASSERT_NE(second, std::string::npos) << box.text;
+  EXPECT_EQ(box.text.find('\n', second + 1), std::string::npos) << box.text;
+  EXPECT_EQ(box.text.substr(0, first), "Ledgerly");
+  std::string version = box.text.substr(first + 1, second - first - 1);
+  ASSERT_EQ(version.size(), 35u) << version;
+  EXPECT_EQ(version.substr(0, 15), "Version 2.2 -- ");
+  EXPECT_EQ(version[18], ' ') << version;
+  EXPECT_EQ(version[21], ' ') << version;
+  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version[22])) &&
+              std::isdigit(static_cast<unsigned char>(version[25])))
+      << version;
+  EXPECT_EQ(version[26], ' ') << version;
+  EXPECT_EQ(version[29], ':') << version;
+  EXPECT_EQ(version[32], ':') << version;
+  EXPECT_NE(box.text.substr(second + 1).find("the Ledgerly authors"), std::string::npos);
+  // The box is modal for the window: its buttons wait until it closes.
+  EXPECT_FALSE(IsWindowEnabled(program.window));
+  EXPECT_TRUE(click_dialog_button(box.box, IDOK));
+  pause_for(100);
+  EXPECT_TRUE(IsWindowEnabled(program.window));
+}
+
+TEST_F(Window, HelpOpensTheWebPage) {
+  HMODULE resources = LoadLibraryExA(program_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(resources, nullptr);
+  char address[80] = "";
+  LoadStringA(resources, 1024, address, sizeof address);
+  FreeLibrary(resources);
+  register_opener("https", record);
+  ASSERT_TRUE(click_control(program.window, help_button));
+  EXPECT_EQ(wait_for_record(record), address);
+  EXPECT_EQ(top_windows(pid(), "#32770"), std::vector<HWND>{});
+}
+
+TEST_F(Window, ExitEndsTheProgramWithCodeZero) {
+  ASSERT_TRUE(click_control(program.window, exit_button));
+  EXPECT_EQ(wait_for_exit(program, 10000, true), 0u);
+}
+
+TEST_F(Window, ClosingTheWindowEndsTheProgramWithCodeZero) {
+  PostMessageW(program.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(wait_for_exit(program, 10000, true), 0u);
+}
+
+TEST_F(Window, ShowsTheSampleLogConvertedAndItsIconInTheTitleBar) {
+  std::string sample = environment("LEDGERLY_EXAMPLES") + "\\station-log.adi";
+  std::string content = file_bytes(sample);
+  ASSERT_FALSE(content.empty()) << sample;
+  std::string log = write_log("station-log.adi", content);
+  scratch("station-log.CSV");
+  choose_input(log);
+  convert_expecting(count_records(content));
+  EXPECT_FALSE(rows().empty());
+  pause_for(300);
+
+  RECT window;
+  GetWindowRect(program.window, &window);
+  // The small icon's green header band shows at the left of the title bar.
+  RECT title_bar = {window.left, window.top, window.left + 32, window.top + 28};
+  std::string shot = environment("LEDGERLY_SCREENSHOT");
+  if (!shot.empty()) {
+    EXPECT_TRUE(save_screen_bmp(window, shot)) << shot;
+  }
+  EXPECT_GT(count_exact_colour(title_bar, RGB(0, 128, 0)), 4) << "no icon in the title bar";
+}
+
+}  // namespace
