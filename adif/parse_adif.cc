@@ -11,9 +11,61 @@
 
 namespace {
 
-// Upper-cases a..z only, whatever the locale, so names compare the same
-// on every system.
-char upper_ascii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+// A tag name byte's upper-case form (a..z only, whatever the locale, so
+// names compare the same on every system), or 0 for the bytes that end a
+// name: the NUL, ':' and '>'. One table look-up per byte of a name.
+struct NameBytes {
+  char upper[256];
+};
+
+constexpr NameBytes make_name_bytes() {
+  NameBytes bytes{};
+  for (int c = 0; c < 256; ++c) {
+    bytes.upper[c] = static_cast<char>((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
+  }
+  bytes.upper[0] = bytes.upper[static_cast<int>(':')] = bytes.upper[static_cast<int>('>')] = 0;
+  return bytes;
+}
+
+constexpr NameBytes name_bytes = make_name_bytes();
+
+// The number at `text` by the rules of parse_decimal, inlined into the reader.
+inline int32_t decimal_value(const char* text) {
+  bool negative = false;
+  if (*text < '0' || *text > '9') {  // a length is nearly always digits alone
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+  }
+  int64_t value = 0;
+  while (*text >= '0' && *text <= '9') {
+    if (value <= INT32_MAX) value = value * 10 + (*text - '0');
+    ++text;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+// True when `name` is exactly `wanted`; inlined where strcmp would be a call.
+inline bool is_name(const char* name, const char* wanted) {
+  while (*name && *name == *wanted) {
+    ++name;
+    ++wanted;
+  }
+  return *name == *wanted;
+}
+
+// Returns the first `c` in [from, end), or null. The byte sought usually
+// stands within a few bytes (the `<` after a value, the `>` after a length),
+// so those are tried in line before the library's block search.
+inline char* find_byte(char* from, char* end, char c) {
+  for (int tried = 0; tried < 8 && from < end; ++tried, ++from) {
+    if (*from == c) return from;
+  }
+  if (from >= end) return nullptr;
+  return static_cast<char*>(std::memchr(from, c, static_cast<size_t>(end - from)));
+}
 
 // True when nothing follows in `stream`; the stream is left where it was.
 bool at_end_of_input(FILE* stream) {
@@ -29,25 +81,25 @@ void set_shortcut(AdifRecord* record, AdifField* field) {
   AdifField** slot = nullptr;
   switch (name[0]) {
     case 'B':
-      if (std::strcmp(name, "BAND") == 0) slot = &record->band;
+      if (is_name(name, "BAND")) slot = &record->band;
       break;
     case 'C':
-      if (std::strcmp(name, "CALL") == 0) slot = &record->call;
+      if (is_name(name, "CALL")) slot = &record->call;
       break;
     case 'D':
-      if (std::strcmp(name, "DXCC") == 0) slot = &record->dxcc;
+      if (is_name(name, "DXCC")) slot = &record->dxcc;
       break;
     case 'M':
-      if (std::strcmp(name, "MODE") == 0) slot = &record->mode;
+      if (is_name(name, "MODE")) slot = &record->mode;
       break;
     case 'Q':
-      if (std::strcmp(name, "QSO_DATE") == 0) slot = &record->qso_date;
+      if (is_name(name, "QSO_DATE")) slot = &record->qso_date;
       break;
     case 'S':
-      if (std::strcmp(name, "SUBMODE") == 0) slot = &record->submode;
+      if (is_name(name, "SUBMODE")) slot = &record->submode;
       break;
     case 'T':
-      if (std::strcmp(name, "TIME_ON") == 0) slot = &record->time_on;
+      if (is_name(name, "TIME_ON")) slot = &record->time_on;
       break;
     default:
       break;
@@ -104,20 +156,7 @@ void set_slot_message(char*& slot, const char* format, ...) {
   va_end(again);
 }
 
-int32_t parse_decimal(const char* text) {
-  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
-  bool negative = false;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
-  int64_t value = 0;
-  while (*text >= '0' && *text <= '9') {
-    if (value <= INT32_MAX) value = value * 10 + (*text - '0');
-    ++text;
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
+int32_t parse_decimal(const char* text) { return decimal_value(text); }
 
 ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, char*& message) {
   if (size < 2 || !std::fgets(line, size, stream)) return ADIF_EOF;
@@ -145,24 +184,28 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
   char* copy = static_cast<char*>(storage_allocate(storage, line_length + 1));
   char* p = copy;
   if (copy) std::memcpy(copy, line, line_length + 1);
+  // The end of the text being scanned: the copy's terminating NUL, later the
+  // end of a joined value. Only NULs that this call writes stand before it,
+  // and the scan never looks behind its position, so searches and lengths
+  // can run to `text_end` instead of to the next NUL.
+  char* text_end = copy ? copy + line_length : nullptr;
 
   while (p) {
-    char* open = std::strchr(p, '<');
+    char* open = find_byte(p, text_end, '<');
     if (!open) break;
     *open = '\0';
     char* name = open + 1;
     char* q = name;
-    while (*q && *q != ':' && *q != '>') {
-      *q = upper_ascii(*q);
-      ++q;
+    for (char upper; (upper = name_bytes.upper[static_cast<unsigned char>(*q)]) != 0; ++q) {
+      *q = upper;
     }
     if (!*q) break;  // tag not closed on this line
 
     int32_t length = -1;
     if (*q == ':') {
       *q = '\0';
-      length = parse_decimal(q + 1);
-      q = std::strchr(q + 1, '>');  // skips a data-type indicator
+      length = decimal_value(q + 1);
+      q = find_byte(q + 1, text_end, '>');  // skips a data-type indicator
       if (!q) break;
     }
     *q = '\0';
@@ -182,7 +225,7 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
     }
 
     JoinedText joined{};
-    size_t have = std::strlen(value);
+    size_t have = static_cast<size_t>(text_end - value);
     if (have < static_cast<size_t>(length)) {
       ValueEnd end = complete_value(stream, line, size, value, have, length, joined);
       if (end != VALUE_COMPLETE) {
@@ -195,6 +238,7 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
         break;
       }
       value = joined_data(joined);
+      text_end = value + joined_length(joined);
     }
 
     auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField)));
