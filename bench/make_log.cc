@@ -336,7 +336,7 @@ void mixed_log(std::string& out, Random& random) {
   int pieces = 20 + static_cast<int>(below(random, 200));
   for (int i = 0; i < pieces; ++i) {
     out += pick(random, mixed_pieces);
-    uint32_t rare = below(random, 1000);
+    uint32_t rare = below(random, 500);
     if (rare == 0) {
       // A run of text that brings its line near the 8190-character limit or
       // past it.
@@ -345,6 +345,12 @@ void mixed_log(std::string& out, Random& random) {
       // A value longer than the line buffer, over lines of 100 characters.
       out += "<BIG:9000>";
       for (int line = 0; line < 90; ++line) out.append(99, 'y') += '\n';
+    } else if (rare == 2) {
+      // A NUL byte inside a value on one line.
+      out += std::string("<NUL:5>a\0bc ", 12);
+    } else if (rare == 3) {
+      // A NUL byte on a line that completes a value.
+      out += std::string("<NUL:12>ab\ncd\0efghij\n", 21);
     }
   }
   out += "<EOR>\r\n";
