@@ -15,7 +15,8 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DLEDGERLY_BUILD_TESTS=OFF \
   "-DCMAKE_CXX_FLAGS=$sanitizers -fno-omit-frame-pointer" \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
   "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null
-cmake --build "$build" -j2 --target fuzz_line_reader fuzz_convert fuzz_util_text
+cmake --build "$build" -j2 --target fuzz_line_reader fuzz_convert fuzz_util_text \
+  fuzz_record_index
 
 corpus=tests/fuzz/corpus
 adif_words=-dict=tests/fuzz/adif.dict
@@ -49,4 +50,5 @@ run_fuzzer() {
 run_fuzzer line_reader "$adif_words" -- "$corpus/line_reader" "$corpus/convert"
 run_fuzzer convert "$adif_words" -- "$corpus/convert" "$corpus/line_reader"
 run_fuzzer util_text -max_len=4096 -- "$corpus/util_text"
+run_fuzzer record_index "$adif_words" -- "$corpus/convert" "$corpus/line_reader"
 echo "Fuzzing found nothing in ${seconds}s per harness."
