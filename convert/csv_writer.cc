@@ -1,4 +1,8 @@
 // The CSV record writer: one line per record, one cell per column.
+//
+// A line is put together in a local buffer and handed to the stream in one
+// block write (or a few, for a line longer than the buffer), instead of one
+// library call per separator, quote and cell.
 #include <cstring>
 
 #include "convert/convert.h"
@@ -8,32 +12,124 @@ namespace {
 const char* const month_names[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-void put_text(FILE* output, const char* text, size_t length) {
-  if (length) std::fwrite(text, 1, length, output);
+// Bytes of a CSV line not yet written, and the stream they go to.
+struct LineBuffer {
+  FILE* output;
+  size_t used;
+  char bytes[4096];
+};
+
+void flush_line(LineBuffer& line) {
+  if (line.used) std::fwrite(line.bytes, 1, line.used, line.output);
+  line.used = 0;
+}
+
+void put_bytes(LineBuffer& line, const char* text, size_t length) {
+  if (length > sizeof line.bytes - line.used) {
+    flush_line(line);
+    if (length >= sizeof line.bytes) {  // a long value goes straight through
+      std::fwrite(text, 1, length, line.output);
+      return;
+    }
+  }
+  std::memcpy(line.bytes + line.used, text, length);
+  line.used += length;
+}
+
+void put_byte(LineBuffer& line, char byte) {
+  if (line.used == sizeof line.bytes) flush_line(line);
+  line.bytes[line.used++] = byte;
+}
+
+// What a byte means in a text cell: 1 for the bytes that make a cell quoted
+// (comma, apostrophe, carriage return, line feed), 2 for the double quote,
+// which also makes it quoted and is written twice; 0 for every other byte.
+struct CellBytes {
+  unsigned char kind[256];
+};
+
+constexpr CellBytes make_cell_bytes() {
+  CellBytes bytes{};
+  bytes.kind[static_cast<int>(',')] = 1;
+  bytes.kind[static_cast<int>('\'')] = 1;
+  bytes.kind[static_cast<int>('\r')] = 1;
+  bytes.kind[static_cast<int>('\n')] = 1;
+  bytes.kind[static_cast<int>('"')] = 2;
+  return bytes;
+}
+
+constexpr CellBytes cell_bytes = make_cell_bytes();
+
+// Puts a text cell: in double quotes when the value holds a comma,
+// apostrophe, line break or double quote, or when `always_quoted`; every
+// double quote doubled. One pass finds the length and what the value holds.
+void put_text_cell(LineBuffer& line, const char* value, bool always_quoted) {
+  unsigned char holds = 0;
+  const char* end = value;
+  for (; *end; ++end) holds |= cell_bytes.kind[static_cast<unsigned char>(*end)];
+  bool quoted = always_quoted || holds != 0;
+  if (quoted) put_byte(line, '"');
+  if (holds & 2) {
+    for (const char* c = value; c != end; ++c) {
+      put_byte(line, *c);
+      if (*c == '"') put_byte(line, '"');
+    }
+  } else {
+    put_bytes(line, value, static_cast<size_t>(end - value));
+  }
+  if (quoted) put_byte(line, '"');
+}
+
+// Writes `number` in decimal, as "%d" does, at `out`; returns the length.
+size_t decimal_text(int number, char* out) {
+  char digits[12];
+  size_t count = 0;
+  long long magnitude = number < 0 ? -static_cast<long long>(number) : number;
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  size_t length = 0;
+  if (number < 0) out[length++] = '-';
+  while (count) out[length++] = digits[--count];
+  return length;
+}
+
+// Writes the date cell text of `date` at `out` (at least 32 bytes): day-month-
+// year for months 1 to 12, else the number as it is. Returns the length.
+size_t date_text(int date, char* out) {
+  if (!QSO_date_has_month(date)) return decimal_text(date, out);
+  size_t length = decimal_text(date % 100, out);
+  out[length++] = '-';
+  std::memcpy(out + length, month_names[(date / 100) % 100 - 1], 3);
+  length += 3;
+  out[length++] = '-';
+  return length + decimal_text(date / 10000, out + length);
+}
+
+// True when `name` is exactly `wanted`.
+inline bool is_name(const char* name, const char* wanted) {
+  while (*name && *name == *wanted) {
+    ++name;
+    ++wanted;
+  }
+  return *name == *wanted;
 }
 
 // TIME_ON and TIME_OFF are always quoted, so a spreadsheet keeps their
 // leading zeros.
 bool is_time_name(const char* name) {
-  return std::strcmp(name, "TIME_ON") == 0 || std::strcmp(name, "TIME_OFF") == 0;
+  return name[0] == 'T' && (is_name(name, "TIME_ON") || is_name(name, "TIME_OFF"));
 }
 
 }  // namespace
 
 void write_CSV_text(FILE* output, const char* value, bool always_quoted) {
-  bool quoted = always_quoted || value[std::strcspn(value, ",'\r\n\"")] != '\0';
-  if (quoted) std::fputc('"', output);
-  for (;;) {
-    const char* quote = std::strchr(value, '"');
-    if (!quote) {
-      put_text(output, value, std::strlen(value));
-      break;
-    }
-    put_text(output, value, static_cast<size_t>(quote - value) + 1);
-    std::fputc('"', output);
-    value = quote + 1;
-  }
-  if (quoted) std::fputc('"', output);
+  LineBuffer line;
+  line.output = output;
+  line.used = 0;
+  put_text_cell(line, value, always_quoted);
+  flush_line(line);
 }
 
 bool QSO_date_has_month(int date) {
@@ -42,27 +138,29 @@ bool QSO_date_has_month(int date) {
 }
 
 void format_QSO_date(FILE* output, int date) {
-  if (!QSO_date_has_month(date)) {
-    std::fprintf(output, "%d", date);
-    return;
-  }
-  std::fprintf(output, "%d-%s-%d", date % 100, month_names[(date / 100) % 100 - 1], date / 10000);
+  char text[32];
+  std::fwrite(text, 1, date_text(date, text), output);
 }
 
 void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& columns) {
+  LineBuffer line;
+  line.output = output;
+  line.used = 0;
   for (char** column = columns.names; column && *column; ++column) {
-    if (column != columns.names) std::fputc(',', output);
+    if (column != columns.names) put_byte(line, ',');
     const AdifField* field = find_field(record->root, *column);
     if (!field) continue;
-    if (std::strcmp(field->name, "QSO_DATE") == 0) {
+    if (field->name[0] == 'Q' && is_name(field->name, "QSO_DATE")) {
       int date = parse_decimal(field->value);
       // A date without a real month keeps its stored text, so nothing is lost.
       if (QSO_date_has_month(date)) {
-        format_QSO_date(output, date);
+        char text[32];
+        put_bytes(line, text, date_text(date, text));
         continue;
       }
     }
-    write_CSV_text(output, field->value, is_time_name(field->name));
+    put_text_cell(line, field->value, is_time_name(field->name));
   }
-  std::fputc('\n', output);
+  put_byte(line, '\n');
+  flush_line(line);
 }
