@@ -6,7 +6,7 @@
 # with or without a window manager, in Wine's own TrueType fonts (Tahoma,
 # and Marlett for the title-bar buttons). The exit code is the program's.
 set -euo pipefail
-export WINEPREFIX="$1"
+export WINEPREFIX="$(realpath -m "$1")"
 shift
 export WINEDEBUG=-all
 # No Mono or Gecko installers, no menu entries or file associations on the host.
