@@ -66,7 +66,7 @@ TEST(Cli, ConvertsToTheDerivedPathAndReportsTheLog) {
   ScratchLog log("derived");
   Outcome result = run({log.adif});
   EXPECT_EQ(result.status, EXIT_CONVERTED);
-  EXPECT_EQ(file_bytes(log.csv), two_records_csv);
+  EXPECT_EQ(text_file_bytes(log.csv), two_records_csv);
   EXPECT_EQ(result.out, "");
   const std::string duplicate = "N0CALL on 20240105 at 0930: Duplicate field: <BAND:3>40m\n";
   EXPECT_EQ(result.err, duplicate + duplicate + "\nConverted 2 ADIF records to CSV format\n");
@@ -76,7 +76,7 @@ TEST(Cli, WritesToAGivenPathOrToStandardOutput) {
   ScratchLog log("explicit");
   std::string chosen = scratch_path("chosen.csv");
   EXPECT_EQ(run({log.adif, chosen}).status, EXIT_CONVERTED);
-  EXPECT_EQ(file_bytes(chosen), two_records_csv);
+  EXPECT_EQ(text_file_bytes(chosen), two_records_csv);
   std::remove(chosen.c_str());
 
   Outcome to_stdout = run({log.adif, "-"});
@@ -132,7 +132,7 @@ TEST(Cli, StopsWithStatusThreeAtAnOverLongLine) {
   ScratchLog log("long", "<CALL:1>A<EOR>\n" + std::string(10000, 'x') + "\n<CALL:1>B<EOR>\n");
   Outcome result = run({log.adif});
   EXPECT_EQ(result.status, EXIT_STOPPED);
-  EXPECT_EQ(file_bytes(log.csv), "CALL\nA\n");
+  EXPECT_EQ(text_file_bytes(log.csv), "CALL\nA\n");
   EXPECT_TRUE(contains(result.err, "Converted 1 ADIF records to CSV format\n"));
   EXPECT_TRUE(contains(result.err, "the CSV holds only the records before it"));
 }

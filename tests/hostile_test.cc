@@ -491,7 +491,7 @@ TEST(HostileCli, ExitStatusesForDamagedLogs) {
     StreamPtr err = empty_stream();
     int status = run_convert_command(3, argv.data(), in.get(), out.get(), err.get());
     EXPECT_EQ(status, row.status);
-    EXPECT_EQ(file_bytes(csv_path), row.csv);
+    EXPECT_EQ(text_file_bytes(csv_path), row.csv);
     std::string err_text = stream_bytes(err.get());
     EXPECT_NE(err_text.find(row.err_holds), std::string::npos) << err_text;
     std::remove(adif_path.c_str());

@@ -32,6 +32,17 @@ std::string file_bytes(const std::string& path) {
   return bytes.str();
 }
 
+std::string text_file_bytes(const std::string& path) {
+  std::string bytes;
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) return bytes;
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+  std::fclose(file);
+  return bytes;
+}
+
 void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << bytes;

@@ -23,6 +23,10 @@ std::string stream_bytes(FILE* stream);
 // Returns the whole content of the file at `path`, read in binary.
 std::string file_bytes(const std::string& path);
 
+// Returns the content of the text file at `path` as a program reading it in
+// text mode sees it (on Windows, CR LF comes back as "\n").
+std::string text_file_bytes(const std::string& path);
+
 // Writes `bytes` to the file at `path` in binary, replacing it.
 void write_file(const std::string& path, const std::string& bytes);
 
