@@ -3,14 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert/column_index.h"
 #include "convert/convert.h"
-
-// Open-addressed hash of column names to their slots, so that collecting the
-// columns costs the same per field however many columns there are.
-struct ColumnIndex {
-  int32_t* slots;    // slot number + 1 of a name, or 0 for an empty bucket
-  uint32_t buckets;  // a power of two, at least twice the names held
-};
 
 namespace {
 
@@ -18,10 +12,21 @@ namespace {
 // characters and its line end.
 constexpr int line_buffer_bytes = 8192;
 
+// The index makes collecting the columns (and, in the writer, placing a
+// record's fields) cost the same per field however many columns there are.
 uint32_t hash_name(const char* name) {
   uint32_t hash = 2166136261u;  // FNV-1a
   for (; *name; ++name) hash = (hash ^ static_cast<unsigned char>(*name)) * 16777619u;
   return hash;
+}
+
+// True when the names are equal; inlined where strcmp would be a call.
+inline bool same_name(const char* a, const char* b) {
+  while (*a && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
 }
 
 // Returns the bucket that holds `name`, or the empty bucket where it belongs.
@@ -29,7 +34,7 @@ uint32_t find_bucket(const ColumnList& columns, const char* name) {
   const ColumnIndex& index = *columns.index;
   uint32_t mask = index.buckets - 1;
   uint32_t bucket = hash_name(name) & mask;
-  while (index.slots[bucket] && std::strcmp(columns.names[index.slots[bucket] - 1], name) != 0) {
+  while (index.slots[bucket] && !same_name(columns.names[index.slots[bucket] - 1], name)) {
     bucket = (bucket + 1) & mask;
   }
   return bucket;
@@ -71,6 +76,8 @@ void add_column(const char* name, ColumnList& columns, int& name_count) {
   std::memcpy(copy, name, length + 1);
   columns.names[name_count] = copy;
   columns.index->slots[bucket] = ++name_count;
+  columns.index->held = name_count;
+  columns.index->names = columns.names;
   if (static_cast<uint32_t>(name_count) * 2 > columns.index->buckets) {
     grow_index(columns, name_count);
   }
@@ -78,12 +85,17 @@ void add_column(const char* name, ColumnList& columns, int& name_count) {
 
 }  // namespace
 
+int32_t column_slot(const ColumnList& columns, const char* name) {
+  return columns.index->slots[find_bucket(columns, name)] - 1;
+}
+
 bool init_column_list(ColumnList& columns) {
   columns = ColumnList{};
   columns.names = static_cast<char**>(std::calloc(initial_column_slots, sizeof(char*)));
   columns.index = static_cast<ColumnIndex*>(std::calloc(1, sizeof(ColumnIndex)));
   if (columns.index) {
     columns.index->buckets = 2 * initial_column_slots;
+    columns.index->names = columns.names;
     columns.index->slots =
         static_cast<int32_t*>(std::calloc(columns.index->buckets, sizeof(int32_t)));
   }
@@ -98,7 +110,10 @@ bool init_column_list(ColumnList& columns) {
 void free_column_list(ColumnList& columns) {
   for (char** name = columns.names; name && *name; ++name) std::free(*name);
   std::free(columns.names);
-  if (columns.index) std::free(columns.index->slots);
+  if (columns.index) {
+    std::free(columns.index->slots);
+    std::free(columns.index->cells);
+  }
   std::free(columns.index);
   columns = ColumnList{};
 }

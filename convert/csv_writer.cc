@@ -3,8 +3,10 @@
 // A line is put together in a local buffer and handed to the stream in one
 // block write (or a few, for a line longer than the buffer), instead of one
 // library call per separator, quote and cell.
+#include <cstdlib>
 #include <cstring>
 
+#include "convert/column_index.h"
 #include "convert/convert.h"
 
 namespace {
@@ -122,6 +124,53 @@ bool is_time_name(const char* name) {
   return name[0] == 'T' && (is_name(name, "TIME_ON") || is_name(name, "TIME_OFF"));
 }
 
+// Puts the cell of `field` (null for an empty cell).
+void put_cell(LineBuffer& line, const AdifField* field) {
+  if (!field) return;
+  if (field->name[0] == 'Q' && is_name(field->name, "QSO_DATE")) {
+    int date = parse_decimal(field->value);
+    // A date without a real month keeps its stored text, so nothing is lost.
+    if (QSO_date_has_month(date)) {
+      char text[32];
+      put_bytes(line, text, date_text(date, text));
+      return;
+    }
+  }
+  put_text_cell(line, field->value, is_time_name(field->name));
+}
+
+void place_fields(const AdifField* node, const ColumnList& columns, const AdifField** cells) {
+  while (node) {
+    place_fields(node->left, columns, cells);
+    int32_t slot = column_slot(columns, node->name);
+    if (slot >= 0) cells[slot] = node;
+    node = node->right;
+  }
+}
+
+// Returns the index's cell table holding, for each column, the record's field
+// of that name or null: one hash look-up per field of the record instead of a
+// tree search per column. Returns null when the table cannot be used (a
+// column list without an index, or whose names were not all added through
+// it, or no memory for the cells); the caller then searches the tree.
+const AdifField** cells_of(const AdifRecord* record, const ColumnList& columns) {
+  ColumnIndex* index = columns.index;
+  if (!index || index->names != columns.names || !columns.names) return nullptr;
+  int32_t held = index->held;
+  if (columns.names[held] || (held > 0 && !columns.names[held - 1])) return nullptr;
+  if (index->cell_capacity < held) {
+    // Grown to the column list's capacity, so it is grown a few times at most.
+    auto* cells = static_cast<const AdifField**>(
+        std::calloc(static_cast<size_t>(columns.capacity), sizeof(AdifField*)));
+    if (!cells) return nullptr;
+    std::free(index->cells);
+    index->cells = cells;
+    index->cell_capacity = columns.capacity;
+  }
+  place_fields(record->root, columns, index->cells);
+  return index->cells;
+}
+
 }  // namespace
 
 void write_CSV_text(FILE* output, const char* value, bool always_quoted) {
@@ -146,20 +195,18 @@ void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& 
   LineBuffer line;
   line.output = output;
   line.used = 0;
-  for (char** column = columns.names; column && *column; ++column) {
-    if (column != columns.names) put_byte(line, ',');
-    const AdifField* field = find_field(record->root, *column);
-    if (!field) continue;
-    if (field->name[0] == 'Q' && is_name(field->name, "QSO_DATE")) {
-      int date = parse_decimal(field->value);
-      // A date without a real month keeps its stored text, so nothing is lost.
-      if (QSO_date_has_month(date)) {
-        char text[32];
-        put_bytes(line, text, date_text(date, text));
-        continue;
-      }
+  const AdifField** cells = cells_of(record, columns);
+  if (cells) {
+    for (int32_t slot = 0; slot < columns.index->held; ++slot) {
+      if (slot) put_byte(line, ',');
+      put_cell(line, cells[slot]);
+      cells[slot] = nullptr;
     }
-    put_text_cell(line, field->value, is_time_name(field->name));
+  } else {
+    for (char** column = columns.names; column && *column; ++column) {
+      if (column != columns.names) put_byte(line, ',');
+      put_cell(line, find_field(record->root, *column));
+    }
   }
   put_byte(line, '\n');
   flush_line(line);

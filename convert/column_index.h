@@ -1,0 +1,23 @@
+// Inside the conversion module only: the index behind ColumnList::index,
+// filled by the driver as pass 1 finds names, and used by the record writer
+// to put a record's fields into their cells without a tree search per column.
+#pragma once
+
+#include <cstdint>
+
+#include "convert/convert.h"
+
+// Open-addressed hash of column names to their slots, and the writer's cell
+// table. Made by init_column_list, released by free_column_list.
+struct ColumnIndex {
+  int32_t* slots;           // slot number + 1 of a name, or 0 for an empty bucket
+  uint32_t buckets;         // a power of two, at least twice the names held
+  int32_t held;             // names indexed: slots 0 to held - 1 of the table
+  char** names;             // the name table the index was built for
+  const AdifField** cells;  // the writer's field per slot, null between records
+  int32_t cell_capacity;    // entries allocated in `cells`
+};
+
+// Returns the slot of the column named exactly `name`, or -1 when there is none.
+// `columns` must have an index.
+int32_t column_slot(const ColumnList& columns, const char* name);
