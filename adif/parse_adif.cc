@@ -251,7 +251,7 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
       joined_release(joined);
       break;
     }
-    joined_adopt(joined, storage);
+    if (joined.chunk) joined_adopt(joined, storage);
     std::memset(field, 0, sizeof(AdifField));
     field->name = name;
     field->value = value;

@@ -12,8 +12,24 @@ constexpr size_t later_chunk_bytes = 16384 - sizeof(AdifStorage);
 
 char* chunk_bytes(AdifStorage* chunk) { return reinterpret_cast<char*>(chunk + 1); }
 
+// The last first-size chunk released on this thread, kept for the next
+// record: a conversion drops and starts a record at every end of record, and
+// the same block taken again saves a trip through the heap each time. Freed
+// when the thread ends.
+struct SpareChunk {
+  AdifStorage* chunk;
+  ~SpareChunk() { std::free(chunk); }
+};
+thread_local SpareChunk spare{};
+
 AdifStorage* new_chunk(size_t capacity, AdifStorage* next) {
-  auto* chunk = static_cast<AdifStorage*>(std::malloc(sizeof(AdifStorage) + capacity));
+  AdifStorage* chunk = nullptr;
+  if (capacity == first_chunk_bytes && spare.chunk) {
+    chunk = spare.chunk;
+    spare.chunk = nullptr;
+  } else {
+    chunk = static_cast<AdifStorage*>(std::malloc(sizeof(AdifStorage) + capacity));
+  }
   if (chunk) {
     chunk->next = next;
     chunk->used = 0;
@@ -22,20 +38,25 @@ AdifStorage* new_chunk(size_t capacity, AdifStorage* next) {
   return chunk;
 }
 
+// Releases one chunk, keeping a first-size one as the spare.
+void release_chunk(AdifStorage* chunk) {
+  if (chunk->capacity == first_chunk_bytes && !spare.chunk) {
+    spare.chunk = chunk;
+  } else {
+    std::free(chunk);
+  }
+}
+
 }  // namespace
 
-void* storage_allocate(AdifStorage*& storage, size_t size) {
-  size = (size + 7) & ~static_cast<size_t>(7);
-  if (!storage || storage->capacity - storage->used < size) {
-    size_t capacity = storage ? later_chunk_bytes : first_chunk_bytes;
-    if (capacity < size) capacity = size;
-    AdifStorage* chunk = new_chunk(capacity, storage);
-    if (!chunk) return nullptr;
-    storage = chunk;
-  }
-  void* bytes = chunk_bytes(storage) + storage->used;
-  storage->used += size;
-  return bytes;
+void* storage_allocate_chunk(AdifStorage*& storage, size_t size) {
+  size_t capacity = storage ? later_chunk_bytes : first_chunk_bytes;
+  if (capacity < size) capacity = size;
+  AdifStorage* chunk = new_chunk(capacity, storage);
+  if (!chunk) return nullptr;
+  storage = chunk;
+  storage->used = size;
+  return chunk_bytes(storage);
 }
 
 StorageMark storage_mark(const AdifStorage* storage) {
@@ -48,7 +69,7 @@ StorageMark storage_mark(const AdifStorage* storage) {
 void storage_rollback(AdifStorage*& storage, StorageMark mark) {
   while (storage && storage != mark.chunk) {
     AdifStorage* older = storage->next;
-    std::free(storage);
+    release_chunk(storage);
     storage = older;
   }
   if (storage) storage->used = mark.used;
@@ -57,7 +78,7 @@ void storage_rollback(AdifStorage*& storage, StorageMark mark) {
 void storage_release(AdifStorage* storage) {
   while (storage) {
     AdifStorage* older = storage->next;
-    std::free(storage);
+    release_chunk(storage);
     storage = older;
   }
 }
