@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -293,11 +295,13 @@ void typical_record(std::string& out, Random& random, uint64_t index) {
   out += style.name_case == 1 ? "<eor>\r\n" : "<EOR>\r\n";
 }
 
-// A record of exactly `fields` fields: the names APP_BENCH_001 on, each value
-// 2 to 12 characters, all on one line.
-void wide_record(std::string& out, Random& random, int fields) {
+// A record of exactly `fields` fields named APP_BENCH_001 on, written in
+// the order `order` gives (the same for every record, as a logger writes its
+// fields in an order of its own, not sorted), each value 2 to 12
+// characters, all on one line.
+void wide_record(std::string& out, Random& random, const std::vector<int>& order) {
   Style style{};
-  for (int field = 1; field <= fields; ++field) {
+  for (int field : order) {
     char name[32];
     std::snprintf(name, sizeof name, "APP_BENCH_%03d", field);
     std::string value;
@@ -380,11 +384,17 @@ int main(int argc, char** argv) {
   int fields = argc == 4 ? std::atoi(argv[3]) : 0;
   Random random{fields ? 4242u + static_cast<uint64_t>(fields) : 1945u};
 
+  std::vector<int> order;
+  for (int field = 1; field <= fields; ++field) order.push_back(field);
+  for (size_t i = order.size(); i > 1; --i) {
+    std::swap(order[i - 1], order[below(random, static_cast<uint32_t>(i))]);
+  }
+
   std::string out;
   header(out);
   for (uint64_t index = 0; index < records; ++index) {
     if (fields > 0) {
-      wide_record(out, random, fields);
+      wide_record(out, random, order);
     } else {
       typical_record(out, random, index);
     }
