@@ -1,0 +1,268 @@
+// The conversion's fast paths against their plain counterparts: the writer's
+// cell placement through the column index against a tree search per column,
+// the line buffer against long lines and values, the reader's end-of-text
+// searches, and the record arena's spare chunk.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "adif/adif.h"
+#include "convert/convert.h"
+#include "tests/test_streams.h"
+
+namespace {
+
+// The ADIF tag for `name` with `value`, its length counted.
+std::string tag(const std::string& name, const std::string& value) {
+  return "<" + name + ":" + std::to_string(value.size()) + ">" + value;
+}
+
+// Every record of `adif`, read as the conversion reads it; released with
+// the object.
+struct Records {
+  std::vector<AdifRecord*> list;
+  explicit Records(const std::string& adif) {
+    StreamPtr stream = stream_with(adif);
+    char line[8192];
+    AdifRecord* record = nullptr;
+    char* message = nullptr;
+    ParseStatus status;
+    while ((status = parse_ADIF(stream.get(), record, line, sizeof line, message)) != ADIF_EOF) {
+      std::free(message);
+      message = nullptr;
+      if (status == ADIF_EOR && record) {
+        list.push_back(record);
+        record = nullptr;
+      }
+      EXPECT_NE(status, ADIF_TRUNCATED);
+      if (status == ADIF_TRUNCATED) break;
+    }
+    free_record(record);
+  }
+  ~Records() {
+    for (AdifRecord* record : list) free_record(record);
+  }
+};
+
+// The columns of `records` as pass 1 collects them (through the index).
+struct IndexedColumns {
+  ColumnList list{};
+  explicit IndexedColumns(const Records& records) {
+    EXPECT_TRUE(init_column_list(list));
+    int count = 0;
+    for (AdifRecord* record : records.list) collect_field_names(record->root, list, count);
+  }
+  ~IndexedColumns() { free_column_list(list); }
+};
+
+// A column table with the same names but no index, as a caller may build
+// one by hand: the writer must then search each record's tree.
+struct PlainColumns {
+  std::vector<char*> names;
+  ColumnList list{};
+  explicit PlainColumns(const ColumnList& model) {
+    for (char** name = model.names; *name; ++name) names.push_back(*name);
+    names.push_back(nullptr);
+    list.names = names.data();
+    list.capacity = static_cast<int32_t>(names.size());
+  }
+};
+
+std::string written(const Records& records, const ColumnList& columns) {
+  StreamPtr out = empty_stream();
+  for (AdifRecord* record : records.list) write_CSV_record(out.get(), record, columns);
+  return stream_bytes(out.get());
+}
+
+// Writes `adif` both ways and expects the same bytes; returns them.
+std::string both_ways(const std::string& adif) {
+  Records records(adif);
+  IndexedColumns indexed(records);
+  PlainColumns plain(indexed.list);
+  std::string fast = written(records, indexed.list);
+  EXPECT_EQ(fast, written(records, plain.list));
+  return fast;
+}
+
+TEST(CellPlacement, MatchesTheTreeSearchOnMixedRecords) {
+  std::string adif = tag("CALL", "N0CALL") + tag("QSO_DATE", "20240105") + tag("TIME_ON", "0930") +
+                     tag("COMMENT", "said \"hi\", bye") + "<EOR>\n" + tag("FREQ", "14.074") +
+                     tag("call", "K1ABC") + tag("TIME_OFF", "1200") + tag("QSO_DATE", "2024") +
+                     "<EOR>\n" + tag("BAND", "20m") + tag("BAND", "40m") + tag("NAME", "O'Brien") +
+                     "<EOR>\n" + tag("QSO_DATE_OFF", "20240105") + "<EOR>\n";
+  // Columns: CALL, COMMENT, QSO_DATE, TIME_ON, then FREQ, TIME_OFF, then
+  // BAND, NAME, then QSO_DATE_OFF. The duplicate BAND keeps the first value.
+  EXPECT_EQ(both_ways(adif),
+            "N0CALL,\"said \"\"hi\"\", bye\",5-Jan-2024,\"0930\",,,,,\n"
+            "K1ABC,,2024,,14.074,\"1200\",,,\n"
+            ",,,,,,20m,\"O'Brien\",\n"
+            ",,,,,,,,20240105\n");
+}
+
+TEST(CellPlacement, ManyColumnsGrowTheIndexAndTheCellTable) {
+  // 300 names, more than the table's first 128 slots; each record carries a
+  // different third of them, in a different order.
+  std::string adif;
+  for (int record = 0; record < 3; ++record) {
+    for (int k = 0; k < 100; ++k) {
+      int field = (k * 37 + record * 100) % 300;
+      adif += tag("APP_TEST_" + std::to_string(field), std::to_string(field * record));
+    }
+    adif += "<EOR>\n";
+  }
+  std::string csv = both_ways(adif);
+  // Each line has 300 cells: 299 separators.
+  size_t start = 0;
+  for (int line = 0; line < 3; ++line) {
+    size_t end = csv.find('\n', start);
+    ASSERT_NE(end, std::string::npos);
+    std::string text = csv.substr(start, end - start);
+    EXPECT_EQ(std::count(text.begin(), text.end(), ','), 299) << line;
+    start = end + 1;
+  }
+}
+
+TEST(CellPlacement, NamesAddedByHandAfterCollectingStillGetTheirCells) {
+  Records records(tag("CALL", "N0CALL") + tag("BAND", "20m") + "<EOR>\n");
+  ColumnList columns{};
+  ASSERT_TRUE(init_column_list(columns));
+  AdifField call{};
+  call.name = const_cast<char*>("CALL");
+  int count = 0;
+  collect_field_names(&call, columns, count);
+  // A column the index never saw: the writer must not drop its cell.
+  const char band[] = "BAND";
+  columns.names[1] = static_cast<char*>(std::malloc(sizeof band));
+  std::memcpy(columns.names[1], band, sizeof band);
+  EXPECT_EQ(written(records, columns), "N0CALL,20m\n");
+  free_column_list(columns);
+}
+
+TEST(LineBuffer, LinesAndValuesLongerThanTheBufferComeOutWhole) {
+  // 600 short fields over lines of about 3000 characters, a 5000-character
+  // value with a double quote, and a 9000-character value over nine lines:
+  // one CSV line of about 20000 bytes.
+  std::string adif, line;
+  for (int k = 0; k < 600; ++k) {
+    line += tag("F" + std::to_string(k), "abcdefgh");
+    if (line.size() > 3000) {
+      adif += line + "\n";
+      line.clear();
+    }
+  }
+  std::string long_value(5000, 'v');
+  long_value[10] = '"';
+  std::string lines_value;
+  for (int k = 0; k < 9; ++k) lines_value += std::string(999, static_cast<char>('a' + k)) + "\n";
+  adif += line + "\n" + tag("LONG", long_value) + "\n" + tag("LINES", lines_value) + "<EOR>\n";
+
+  std::string csv = both_ways(adif);
+  std::string long_cell = "\"" + long_value.substr(0, 11) + "\"" + long_value.substr(11) + "\"";
+  // Names of one record become columns in byte order: F..., LINES, LONG.
+  EXPECT_NE(csv.find(",\"" + lines_value + "\"," + long_cell + "\n"), std::string::npos);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), ','), 601);
+  EXPECT_EQ(csv.substr(0, 9), "abcdefgh,");
+}
+
+TEST(LineBuffer, TextCellsLongerThanTheBuffer) {
+  std::string value(9000, 'a');
+  value[4095] = '"';
+  value[4096] = ',';
+  StreamPtr out = empty_stream();
+  write_CSV_text(out.get(), value.c_str(), false);
+  std::string expected = "\"" + value.substr(0, 4096) + "\"" + value.substr(4096) + "\"";
+  EXPECT_EQ(stream_bytes(out.get()), expected);
+}
+
+TEST(DateText, ExtremesAreWrittenAsPrintfWould) {
+  struct Case {
+    int date;
+    const char* text;
+  } cases[] = {
+      {INT_MIN, "-2147483648"}, {INT_MAX, "2147483647"},   {-20240105, "-20240105"}, {0, "0"},
+      {100, "0-Jan-0"},         {20241231, "31-Dec-2024"}, {99991299, "99-Dec-9999"}};
+  for (const Case& c : cases) {
+    StreamPtr out = empty_stream();
+    format_QSO_date(out.get(), c.date);
+    EXPECT_EQ(stream_bytes(out.get()), c.text) << c.date;
+  }
+}
+
+// The reader looks for '<' and for the '>' after a length in line for a few
+// bytes and with a block search beyond; both must find the same bytes.
+TEST(ReaderScan, FarAndNearDelimitersGiveTheSameFields) {
+  std::string far_text(40, ' ');
+  Records records("<CALL:6:SOME_LONG_TYPE_NAME>N0CALL" + far_text + "<BAND:3>20m<MODE:2>CW" +
+                  far_text + "free text without tags" + far_text + "<EOR>\n" +
+                  "<NOTES:10>two\nlines <QTH:4>Brno<EOR>\n");
+  ASSERT_EQ(records.list.size(), 2u);
+  AdifRecord* first = records.list[0];
+  ASSERT_NE(first->call, nullptr);
+  EXPECT_STREQ(first->call->value, "N0CALL");
+  EXPECT_EQ(first->call->length, 6);
+  ASSERT_NE(first->band, nullptr);
+  EXPECT_STREQ(first->band->value, "20m");
+  ASSERT_NE(first->mode, nullptr);
+  EXPECT_STREQ(first->mode->value, "CW");
+  // A joined value ends exactly at its length; the rest of its last line is
+  // read by the next call, so QTH stays in the same record.
+  AdifField* notes = find_field(records.list[1]->root, "NOTES");
+  ASSERT_NE(notes, nullptr);
+  EXPECT_STREQ(notes->value, "two\nlines ");
+  AdifField* qth = find_field(records.list[1]->root, "QTH");
+  ASSERT_NE(qth, nullptr);
+  EXPECT_STREQ(qth->value, "Brno");
+}
+
+// Records released and made again reuse a spare chunk; a record spanning
+// several chunks, and lines that make no field (inside a record or between
+// records), must leave every value intact. Each record is checked at its end
+// and released, as the conversion does.
+TEST(RecordArena, ValuesSurviveChunkReuseAndRollback) {
+  std::string big;
+  for (int k = 0; k < 300; ++k) big += tag("APP_ARENA_" + std::to_string(k), std::to_string(k));
+  size_t cut = big.find('<', 3000);
+  std::string adif = "header text only\n<EOH>\n";
+  for (int round = 0; round < 3; ++round) {
+    adif += tag("CALL", "K" + std::to_string(round)) + "\nno tags on this line\n";
+    adif += big.substr(0, cut) + "\n" + big.substr(cut) + "\n<EOR>\n";
+    adif += "no tags between records\n" + tag("CALL", "N" + std::to_string(round)) + "<EOR>\n";
+  }
+  StreamPtr stream = stream_with(adif);
+  char line[8192];
+  AdifRecord* record = nullptr;
+  char* message = nullptr;
+  int records = 0;
+  ParseStatus status;
+  while ((status = parse_ADIF(stream.get(), record, line, sizeof line, message)) != ADIF_EOF) {
+    EXPECT_EQ(message, nullptr);
+    ASSERT_NE(status, ADIF_TRUNCATED);
+    if (status != ADIF_EOR) continue;
+    ASSERT_NE(record, nullptr);
+    ASSERT_NE(record->call, nullptr);
+    int round = records / 2;
+    if (records % 2 == 0) {
+      EXPECT_EQ(std::string(record->call->value), "K" + std::to_string(round));
+      for (int k = 0; k < 300; k += 13) {
+        AdifField* field = find_field(record->root, ("APP_ARENA_" + std::to_string(k)).c_str());
+        ASSERT_NE(field, nullptr) << k;
+        EXPECT_EQ(std::string(field->value), std::to_string(k));
+      }
+    } else {
+      EXPECT_EQ(std::string(record->call->value), "N" + std::to_string(round));
+      EXPECT_EQ(record->root, record->call);
+    }
+    ++records;
+    free_record(record);
+    record = nullptr;
+  }
+  free_record(record);
+  EXPECT_EQ(records, 6);
+}
+
+}  // namespace
