@@ -10,8 +10,11 @@
 // floor; small logs run several times a round so that each round reads about
 // 30 MB of them. Both programs write to /dev/null (or FILE) and read files that
 // a warm-up run has put in the page cache. Peak memory is the largest
-// ru_maxrss any run of the program reported for that log. --baseline runs a
-// second converter build in the same rounds, to measure a change. POSIX only.
+// ru_maxrss any run of the program reported for that log. Each round also
+// runs both programs on a log with no record, whose median is the fixed cost
+// of a run (process start, dynamic linking); the time per record is shown
+// with and without it. --baseline runs a second converter build in the same
+// rounds, to measure a change. POSIX only.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -53,8 +56,7 @@ double now() {
 
 // Runs `argv` with standard output to `output` and standard error to
 // `error_path` (or /dev/null); exits the whole bench on any failure.
-Run run_program(const std::vector<std::string>& argv, const char* output,
-                const char* error_path) {
+Run run_program(const std::vector<std::string>& argv, const char* output, const char* error_path) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -190,6 +192,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   close(error_file);
+  char empty_path[] = "/tmp/bench-run-empty-XXXXXX";
+  int empty_file = mkstemp(empty_path);
+  if (empty_file < 0 || write(empty_file, "<EOH>\n", 6) != 6) {
+    std::perror("mkstemp");
+    return 1;
+  }
+  close(empty_file);
+  std::vector<Run> convert_empty, floor_empty;
 
   // Warm-up: puts each log in the page cache and checks that it converts.
   for (Log& log : logs) {
@@ -203,6 +213,10 @@ int main(int argc, char** argv) {
   }
 
   for (int round = 0; round < rounds; ++round) {
+    for (int repeat = 0; repeat < 5; ++repeat) {
+      convert_empty.push_back(run_program({convert, empty_path, "-"}, output.c_str(), nullptr));
+      floor_empty.push_back(run_program({floor_program, empty_path}, output.c_str(), nullptr));
+    }
     for (Log& log : logs) {
       int repeats = std::max(1, static_cast<int>(30e6 / log.bytes));
       for (int repeat = 0; repeat < repeats; ++repeat) {
@@ -217,12 +231,17 @@ int main(int argc, char** argv) {
     }
   }
   unlink(error_path);
+  unlink(empty_path);
+  double convert_fixed = median_wall(convert_empty), floor_fixed = median_wall(floor_empty);
 
   std::printf("%d rounds, interleaved; medians over all runs; output to %s\n", rounds,
               output.c_str());
   std::printf("  %-8s %11s %11s %13s %17s %14s%s %11s %7s\n", "program", "wall", "cpu",
               "throughput", "records", "per record", "", "peak RSS", "/floor");
+  std::printf("fixed cost of a run (a log without records): ledgerly %.2f ms, floor %.2f ms\n",
+              convert_fixed * 1e3, floor_fixed * 1e3);
   double per_record_min = 1e30, per_record_max = 0, per_field_min = 1e30, per_field_max = 0;
+  double net_min = 1e30, net_max = 0;
   long rss_max = 0;
   for (const Log& log : logs) {
     double floor_median = median_wall(log.floor_runs);
@@ -231,9 +250,17 @@ int main(int argc, char** argv) {
     print_row("ledgerly", log, log.convert_runs, floor_median);
     if (!baseline.empty()) print_row("baseline", log, log.baseline_runs, floor_median);
     print_row("floor", log, log.floor_runs, floor_median);
-    double per_record = median_wall(log.convert_runs) / static_cast<double>(log.records);
+    double records = static_cast<double>(log.records);
+    double per_record = median_wall(log.convert_runs) / records;
+    double net = (median_wall(log.convert_runs) - convert_fixed) / records;
+    double floor_net = (median_wall(log.floor_runs) - floor_fixed) / records;
+    std::printf("  net of the fixed cost: ledgerly %.1f ns/rec", net * 1e9);
+    if (log.fields) std::printf(" (%.2f ns/field)", net * 1e9 / log.fields);
+    std::printf(", floor %.1f ns/rec, ratio %.2fx\n", floor_net * 1e9, net / floor_net);
     per_record_min = std::min(per_record_min, per_record);
     per_record_max = std::max(per_record_max, per_record);
+    net_min = std::min(net_min, log.fields ? net / log.fields : net);
+    net_max = std::max(net_max, log.fields ? net / log.fields : net);
     if (log.fields) {
       per_field_min = std::min(per_field_min, per_record / log.fields);
       per_field_max = std::max(per_field_max, per_record / log.fields);
@@ -245,9 +272,11 @@ int main(int argc, char** argv) {
               median_wall(largest.convert_runs) / median_wall(largest.floor_runs),
               static_cast<double>(rss_max) / 1024.0);
   if (per_field_max > 0) {
-    std::printf("time per field spread %.2f (max/min)\n", per_field_max / per_field_min);
+    std::printf("time per field spread %.2f (max/min), net of the fixed cost %.2f\n",
+                per_field_max / per_field_min, net_max / net_min);
   } else {
-    std::printf("time per record spread %.2f (max/min)\n", per_record_max / per_record_min);
+    std::printf("time per record spread %.2f (max/min), net of the fixed cost %.2f\n",
+                per_record_max / per_record_min, net_max / net_min);
   }
   return 0;
 }

@@ -44,47 +44,55 @@ const char* pick(Random& random, const char* const (&table)[N]) {
   return table[below(random, N)];
 }
 
-const char* const prefixes[] = {"DL", "K",  "W",  "N",  "JA", "VK", "G",  "F",  "EA", "I",
-                                "OH", "SM", "PY", "LU", "VE", "ZL", "ON", "HB9", "OK", "SP",
-                                "UA", "YO", "HA", "LZ", "9A", "S5", "OE", "PA", "KH6", "VA"};
+const char* const prefixes[] = {"DL", "K",  "W",  "N",  "JA", "VK", "G",  "F",   "EA",  "I",
+                                "OH", "SM", "PY", "LU", "VE", "ZL", "ON", "HB9", "OK",  "SP",
+                                "UA", "YO", "HA", "LZ", "9A", "S5", "OE", "PA",  "KH6", "VA"};
 const char* const suffixes[] = {"/P", "/M", "/QRP", "/MM"};
 
 struct Band {
   const char* name;
   const char* freq;
 };
-const Band bands[] = {{"160m", "1.8"}, {"80m", "3.5"},  {"40m", "7.0"},    {"30m", "10.1"},
-                      {"20m", "14.0"}, {"17m", "18.0"}, {"15m", "21.0"},   {"12m", "24.9"},
-                      {"10m", "28.0"}, {"6m", "50.1"},  {"2m", "144.1"},   {"70cm", "432.1"}};
+const Band bands[] = {{"160m", "1.8"}, {"80m", "3.5"},  {"40m", "7.0"},  {"30m", "10.1"},
+                      {"20m", "14.0"}, {"17m", "18.0"}, {"15m", "21.0"}, {"12m", "24.9"},
+                      {"10m", "28.0"}, {"6m", "50.1"},  {"2m", "144.1"}, {"70cm", "432.1"}};
 
 struct Mode {
   const char* mode;
   const char* submode;  // null when the mode has none
   bool digital;         // reports are signal-to-noise numbers
 };
-const Mode modes[] = {{"SSB", "USB", false}, {"SSB", "LSB", false}, {"CW", nullptr, false},
-                      {"FT8", nullptr, true}, {"MFSK", "FT4", true}, {"RTTY", nullptr, false},
+const Mode modes[] = {{"SSB", "USB", false},  {"SSB", "LSB", false},  {"CW", nullptr, false},
+                      {"FT8", nullptr, true}, {"MFSK", "FT4", true},  {"RTTY", nullptr, false},
                       {"FM", nullptr, false}, {"PSK", "PSK31", true}, {"MFSK", "JS8", true}};
 
 const char* const first_names[] = {"Hans", "Bob", "Yuki", "Ana",   "Pat O'Brien", "Mika",
                                    "Jo",   "Ian", "Olga", "Pedro", "Liz",         "D'Arcy"};
-const char* const places[] = {"Springfield, IL", "Munich",         "Osaka",    "Kildare",
-                              "St. John's, NL",  "Rio de Janeiro", "Brno",     "Hobart, TAS",
-                              "Lyon",            "Ushuaia",        "Reykjavik", "Bergen"};
-const char* const countries[] = {"Fed. Rep. of Germany", "United States of America", "Japan",
-                                 "Australia", "England", "France", "Spain", "Italy",
-                                 "Finland", "Brazil", "Canada", "Czech Republic"};
-const char* const comments[] = {
-    "said \"hi\", nice signal",
-    "QSB, called twice",
-    "worked him on a \"new\" antenna, 5 el yagi",
-    "tnx for the QSO",
-    "pileup, 2nd call",
-    "op's first HF contact",
-    "rig: IC-7300, 100 W, dipole",
-    "\"73\" and \"GL\"",
-    "weak, but solid copy",
-    "QRM from the contest; 'tnx agn'"};
+const char* const places[] = {
+    "Springfield, IL", "Munich", "Osaka",   "Kildare",   "St. John's, NL", "Rio de Janeiro", "Brno",
+    "Hobart, TAS",     "Lyon",   "Ushuaia", "Reykjavik", "Bergen"};
+const char* const countries[] = {"Fed. Rep. of Germany",
+                                 "United States of America",
+                                 "Japan",
+                                 "Australia",
+                                 "England",
+                                 "France",
+                                 "Spain",
+                                 "Italy",
+                                 "Finland",
+                                 "Brazil",
+                                 "Canada",
+                                 "Czech Republic"};
+const char* const comments[] = {"said \"hi\", nice signal",
+                                "QSB, called twice",
+                                "worked him on a \"new\" antenna, 5 el yagi",
+                                "tnx for the QSO",
+                                "pileup, 2nd call",
+                                "op's first HF contact",
+                                "rig: IC-7300, 100 W, dipole",
+                                "\"73\" and \"GL\"",
+                                "weak, but solid copy",
+                                "QRM from the contest; 'tnx agn'"};
 const char* const notes[] = {"Long chat about the club net.\r\nAsked for a card via the bureau.",
                              "Band opened at sunset.\r\nSent QSL, see \"LoTW\" too."};
 const char* const continents[] = {"EU", "NA", "SA", "AS", "AF", "OC"};
@@ -93,9 +101,9 @@ const char* const powers[] = {"5", "10", "50", "100", "400", "1000"};
 
 // How a record's tags are written.
 struct Style {
-  int name_case;     // 0 upper, 1 lower, 2 first letter of each word upper
-  bool types;        // data-type indicators on dates, times and numbers
-  bool one_per_line; // each field on its own line
+  int name_case;      // 0 upper, 1 lower, 2 first letter of each word upper
+  bool types;         // data-type indicators on dates, times and numbers
+  bool one_per_line;  // each field on its own line
 };
 
 // Appends one field `<NAME:length[:type]>value`, its name in the style's case.
@@ -192,15 +200,15 @@ void typical_record(std::string& out, Random& random, uint64_t index) {
   std::string time_on = digits(hour, 2) + digits(minute, 2);
   if (below(random, 2)) time_on += digits(below(random, 60), 2);
   std::string report = mode.digital ? "-" + digits(below(random, 24), 2)
-                                    : (mode.mode[0] == 'C' || mode.mode[0] == 'R') ? "599" : "59";
+                       : (mode.mode[0] == 'C' || mode.mode[0] == 'R') ? "599"
+                                                                      : "59";
 
   // Nine fields every record has, then 3 to 11 optional ones.
   put_field(out, style, "CALL", call_sign(random), nullptr);
   put_field(out, style, "QSO_DATE", date, "D");
   put_field(out, style, "TIME_ON", time_on, "T");
   put_field(out, style, "BAND", band.name, nullptr);
-  put_field(out, style, "FREQ",
-            std::string(band.freq) + digits(below(random, 1000), 3), "N");
+  put_field(out, style, "FREQ", std::string(band.freq) + digits(below(random, 1000), 3), "N");
   put_field(out, style, "MODE", mode.mode, nullptr);
   if (mode.submode) put_field(out, style, "SUBMODE", mode.submode, nullptr);
   put_field(out, style, "RST_SENT", report, nullptr);
@@ -225,8 +233,7 @@ void typical_record(std::string& out, Random& random, uint64_t index) {
     if (!chosen[which]) continue;
     switch (which) {
       case OPT_TIME_OFF:
-        put_field(out, style, "TIME_OFF",
-                  digits(hour, 2) + digits((minute + 2) % 60, 2), "T");
+        put_field(out, style, "TIME_OFF", digits(hour, 2) + digits((minute + 2) % 60, 2), "T");
         break;
       case OPT_QSO_DATE_OFF:
         put_field(out, style, "QSO_DATE_OFF", date, "D");
@@ -324,17 +331,55 @@ void header(std::string& out) {
 // Pieces from which mixed logs are cut: well-formed and broken tags, both line
 // ends, values that run over lines or swallow the next tag, duplicates, odd
 // dates, quotes and commas.
-const char* const mixed_pieces[] = {
-    "<CALL:6>N0CALL ", "<call:5>K1ABC", "<Call:4>W1AW", "<BAND:3>20m", "<band:3>40m ",
-    "<MODE:2>CW", "<QSO_DATE:8>20240105", "<QSO_DATE:8:D>19991231", "<QSO_DATE:4>2024",
-    "<QSO_DATE:10>2024-01-05", "<QSO_DATE:0>", "<QSO_DATE:8>20241305", "<QSO_DATE:6>240105",
-    "<TIME_ON:4>0930", "<TIME_OFF:6>235959", "<TIME_ON:0>", "<COMMENT:14>said \"hi\", bye",
-    "<COMMENT:1>\"", "<NAME:7>O'Brien", "<QTH:9>a;b c  d ", "<NOTES:12>two\r\nlines ",
-    "<NOTES:9>one\nmore\n", "<FREQ:6:N>14.074", "<EOR>", "<eor>", "<EOR>\r\n", "<EOH>",
-    "<EOR:0>", "<EOR:-1>", "<X:-3>abc", "<SKIP>", "<APP_X_Y:3>1,2", "<GRID:2>AB<EOR>",
-    "<LONG:20>short<EOR>tail", "<CAL", "<TAG:3", "text outside ", "\r\n", "\n", "\r\n",
-    "\n", "<QSO_DATE_OFF:8>20240105", "<A:1>a", "<B_:1>b", "<:1>e", "<CALL_2:3>X,Y",
-    "<DXCC:3>291", "<SUBMODE:3>USB", "<TIME_ON:5>12'34"};
+const char* const mixed_pieces[] = {"<CALL:6>N0CALL ",
+                                    "<call:5>K1ABC",
+                                    "<Call:4>W1AW",
+                                    "<BAND:3>20m",
+                                    "<band:3>40m ",
+                                    "<MODE:2>CW",
+                                    "<QSO_DATE:8>20240105",
+                                    "<QSO_DATE:8:D>19991231",
+                                    "<QSO_DATE:4>2024",
+                                    "<QSO_DATE:10>2024-01-05",
+                                    "<QSO_DATE:0>",
+                                    "<QSO_DATE:8>20241305",
+                                    "<QSO_DATE:6>240105",
+                                    "<TIME_ON:4>0930",
+                                    "<TIME_OFF:6>235959",
+                                    "<TIME_ON:0>",
+                                    "<COMMENT:14>said \"hi\", bye",
+                                    "<COMMENT:1>\"",
+                                    "<NAME:7>O'Brien",
+                                    "<QTH:9>a;b c  d ",
+                                    "<NOTES:12>two\r\nlines ",
+                                    "<NOTES:9>one\nmore\n",
+                                    "<FREQ:6:N>14.074",
+                                    "<EOR>",
+                                    "<eor>",
+                                    "<EOR>\r\n",
+                                    "<EOH>",
+                                    "<EOR:0>",
+                                    "<EOR:-1>",
+                                    "<X:-3>abc",
+                                    "<SKIP>",
+                                    "<APP_X_Y:3>1,2",
+                                    "<GRID:2>AB<EOR>",
+                                    "<LONG:20>short<EOR>tail",
+                                    "<CAL",
+                                    "<TAG:3",
+                                    "text outside ",
+                                    "\r\n",
+                                    "\n",
+                                    "\r\n",
+                                    "\n",
+                                    "<QSO_DATE_OFF:8>20240105",
+                                    "<A:1>a",
+                                    "<B_:1>b",
+                                    "<:1>e",
+                                    "<CALL_2:3>X,Y",
+                                    "<DXCC:3>291",
+                                    "<SUBMODE:3>USB",
+                                    "<TIME_ON:5>12'34"};
 
 void mixed_log(std::string& out, Random& random) {
   int pieces = 20 + static_cast<int>(below(random, 200));

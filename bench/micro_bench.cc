@@ -14,9 +14,9 @@
 namespace {
 
 const char* const typical_names[] = {
-    "CALL",     "QSO_DATE", "TIME_ON",    "BAND",    "FREQ",     "MODE",
-    "RST_SENT", "RST_RCVD", "STATION_CALLSIGN", "TIME_OFF", "NAME", "QTH",
-    "GRIDSQUARE", "COMMENT", "TX_PWR",   "DXCC",    nullptr};
+    "CALL",       "QSO_DATE", "TIME_ON",          "BAND",     "FREQ", "MODE",
+    "RST_SENT",   "RST_RCVD", "STATION_CALLSIGN", "TIME_OFF", "NAME", "QTH",
+    "GRIDSQUARE", "COMMENT",  "TX_PWR",           "DXCC",     nullptr};
 
 // Names for a record of `count` fields: the typical ones, then APP_BENCH_nnn.
 std::vector<std::string> field_names(int count) {

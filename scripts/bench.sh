@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Benchmarks ledgerly-convert against the floor of any two-pass line reader.
+#
+#   scripts/bench.sh [--rounds N] [--no-micro]
+#
+# Builds the converter and the bench tools (Release, -O2) in build-bench (or
+# $LEDGERLY_BENCH_BUILD), writes the generated logs to bench/data once (about
+# 400 MB, git-ignored), then in one run, interleaved, converts the logs of
+# 10,000, 100,000 and 1,000,000 records and runs the floor program on the same
+# files, and prints per size the median wall time, MB/s, records/s, peak RSS
+# and the ratio to the floor's median. Then the cost per field for records of
+# 15 and of 150 fields, then the micro-benchmarks. Takes a few minutes; not
+# part of the test run. Linux (POSIX) only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+rounds=7
+micro=1
+while (($#)); do
+  case $1 in
+    --rounds) rounds=$2; shift 2 ;;
+    --no-micro) micro=0; shift ;;
+    *) echo "usage: scripts/bench.sh [--rounds N] [--no-micro]" >&2; exit 2 ;;
+  esac
+done
+
+build=${LEDGERLY_BENCH_BUILD:-build-bench}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DLEDGERLY_BUILD_TESTS=OFF -DLEDGERLY_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target ledgerly-convert make-bench-log bench-floor bench-run \
+  micro-bench >/dev/null
+
+# A log is made again when the generator was rebuilt after it.
+mkdir -p bench/data
+generate() {
+  local file=bench/data/$1
+  shift
+  if [ ! -s "$file" ] || [ "$build/bench/make-bench-log" -nt "$file" ]; then
+    "$build/bench/make-bench-log" "$@" >"$file.part" && mv "$file.part" "$file"
+  fi
+}
+generate log-10k.adi 10000
+generate log-100k.adi 100000
+generate log-1m.adi 1000000
+generate wide-15.adi 20000 --fields 15
+generate wide-150.adi 20000 --fields 150
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"\
+  "$(awk '/MemTotal/ {printf "%.0f GB", $2 / 1048576}' /proc/meminfo), $(uname -sr)"
+echo "commit: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "== Log sizes (ledgerly-convert LOG - >/dev/null; floor: bench-floor LOG >/dev/null)"
+"$build/bench/bench-run" --convert "$build/cli/ledgerly-convert" --floor "$build/bench/bench-floor" \
+  --rounds "$rounds" bench/data/log-10k.adi bench/data/log-100k.adi bench/data/log-1m.adi
+echo
+echo "== Fields per record (20,000 records of 15 and of 150 fields)"
+"$build/bench/bench-run" --convert "$build/cli/ledgerly-convert" --floor "$build/bench/bench-floor" \
+  --rounds "$rounds" bench/data/wide-15.adi:15 bench/data/wide-150.adi:150
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+if ((micro)); then
+  echo
+  echo "== Micro-benchmarks"
+  "$build/bench/micro-bench" --benchmark_min_time=0.2
+fi
