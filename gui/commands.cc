@@ -143,10 +143,14 @@ void convert_command() {
   }
   MessageLog log{};
   int records = convert_ADIF_file(input, output, log);
-  std::fclose(input);
-  std::fclose(output);
+  error = close_conversion_files(input, output);
   show_message_log(log);
   free_message_log(log);
+  if (error) {
+    // A CSV file that was not written whole is not reported as converted.
+    show_error(error);
+    return;
+  }
   if (records != 0) {
     char text[path_bytes];
     std::snprintf(text, sizeof text, "Converted %0d ADIF records to CSV format", records);
@@ -154,6 +158,13 @@ void convert_command() {
   }
   // Only now: Open pressed while the "Done" box is still up is refused.
   front_end.converted = 1;
+}
+
+int close_conversion_files(FILE* input, FILE* output) {
+  std::fclose(input);
+  bool written = !std::ferror(output);
+  if (std::fclose(output) != 0) written = false;
+  return written ? 0 : IDS_WRITE_FAILED;
 }
 
 void show_message_log(const MessageLog& log) {

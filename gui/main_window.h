@@ -92,6 +92,11 @@ void convert_command();
 int open_conversion_files(const char* input_path, const char* output_path, FILE*& input,
                           FILE*& output);
 
+// Closes the two streams of a conversion; returns IDS_WRITE_FAILED when the
+// CSV text could not be written whole (a full disk, a lost network drive),
+// else 0.
+int close_conversion_files(FILE* input, FILE* output);
+
 // Empties the list box and shows `log` in it: lists 2, 1 and 0, each oldest
 // first and followed by one empty row when it has lines. The horizontal
 // extent becomes 450 pixels, or more where a line needs it.

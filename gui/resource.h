@@ -15,6 +15,7 @@
 #define IDS_OUTPUT_OPEN_FAILED 1023
 #define IDS_WEB_PAGE 1024
 #define IDS_SAME_FILE 1025
+#define IDS_WRITE_FAILED 1026
 
 // <windows.h> names a stock cursor IDC_HELP; the program uses no such cursor,
 // and here the name is the Help button's.

@@ -274,6 +274,19 @@ TEST_F(ConversionFiles, ALockedOutputIsReportedAndTheInputClosed) {
   EXPECT_TRUE(DeleteFileA(log.c_str()));
 }
 
+TEST_F(ConversionFiles, ACsvNotWrittenWholeIsReported) {
+  FILE* in = nullptr;
+  FILE* out = nullptr;
+  ASSERT_EQ(open_conversion_files(log.c_str(), csv.c_str(), in, out), 0);
+  EXPECT_EQ(close_conversion_files(in, out), 0);
+  // A stream that cannot take what is written to it (opened for reading).
+  in = std::fopen(log.c_str(), "r");
+  out = std::fopen(csv.c_str(), "r");
+  ASSERT_TRUE(in && out);
+  std::fputs("CALL\n", out);
+  EXPECT_EQ(close_conversion_files(in, out), IDS_WRITE_FAILED);
+}
+
 TEST(Strings, AreTheProgramsOwnTexts) {
   struct Case {
     int id;
@@ -288,6 +301,7 @@ TEST(Strings, AreTheProgramsOwnTexts) {
       {IDS_INPUT_OPEN_FAILED, "Could not open ADIF input file."},
       {IDS_OUTPUT_OPEN_FAILED, "Could not open CSV output file."},
       {IDS_SAME_FILE, "Output CSV file is the same as the input ADIF file."},
+      {IDS_WRITE_FAILED, "Could not write CSV output file."},
   };
   for (const Case& c : cases) {
     char text[string_bytes];
@@ -301,7 +315,7 @@ TEST(Strings, AreTheProgramsOwnTexts) {
   load_string(IDS_WEB_PAGE, address);
   EXPECT_EQ(std::strncmp(address, "https://", 8), 0) << address;
   // Every text fits the 80-byte buffers whole.
-  for (int id = IDS_ABOUT_CAPTION; id <= IDS_SAME_FILE; ++id) {
+  for (int id = IDS_ABOUT_CAPTION; id <= IDS_WRITE_FAILED; ++id) {
     char whole[256] = "";
     LoadStringA(GetModuleHandleA(nullptr), id, whole, sizeof whole);
     EXPECT_GT(std::strlen(whole), 0u) << id;

@@ -197,6 +197,7 @@ TEST(Resources, StringTable) {
       {1022, "Could not open ADIF input file."},
       {1023, "Could not open CSV output file."},
       {1025, "Output CSV file is the same as the input ADIF file."},
+      {1026, "Could not write CSV output file."},
   };
   for (const Case& c : cases) {
     char text[80] = "";
