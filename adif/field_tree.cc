@@ -1,19 +1,21 @@
 // The field tree of a record: an AA tree keyed by field name in strcmp order,
 // with leaves at level 0.
+#include <cstddef>
+
 #include "adif/adif.h"
 
 namespace {
 
-// Orders two names as strcmp does (bytes compared unsigned). Names are short
-// and usually differ in their first bytes, so a loop that the compiler inlines
-// into the tree walks costs less than a call into the C library per level.
-inline int compare_names(const char* a, const char* b) {
-  while (*a && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return static_cast<int>(static_cast<unsigned char>(*a)) -
-         static_cast<int>(static_cast<unsigned char>(*b));
+// Orders two names as strcmp does (bytes compared unsigned), starting at
+// byte `from`, before which the names are known to agree; `common` receives
+// the number of leading bytes they share. Names are short, so a loop that the
+// compiler inlines into the tree walks costs less than a library call.
+inline int compare_from(const char* a, const char* b, size_t from, size_t& common) {
+  size_t at = from;
+  while (a[at] && a[at] == b[at]) ++at;
+  common = at;
+  return static_cast<int>(static_cast<unsigned char>(a[at])) -
+         static_cast<int>(static_cast<unsigned char>(b[at]));
 }
 
 AdifField* skew(AdifField* node) {
@@ -37,15 +39,21 @@ AdifField* split(AdifField* node) {
   return node;
 }
 
-}  // namespace
-
-AdifField* insert_field(AdifField* root, AdifField* field, char*& message) {
+// The recursive insertion. Every name in the subtree at `root`, and the new
+// one, lies between two names already compared with the new name (or the
+// ends of the order), which share `low` and `high` leading bytes with it
+// (0 for an end); every name in the subtree then shares at least the smaller
+// of the two with the new one, and comparisons start there. Names that share
+// a long prefix (APP_LOGGER_...) then cost a few bytes a level.
+AdifField* insert_below(AdifField* root, AdifField* field, char*& message, size_t low,
+                        size_t high) {
   if (!root) return field;
-  int order = compare_names(field->name, root->name);
+  size_t common;
+  int order = compare_from(field->name, root->name, low < high ? low : high, common);
   if (order < 0) {
-    root->left = insert_field(root->left, field, message);
+    root->left = insert_below(root->left, field, message, low, common);
   } else if (order > 0) {
-    root->right = insert_field(root->right, field, message);
+    root->right = insert_below(root->right, field, message, common, high);
   } else {
     // The first field of a name stays in the tree; the later one is reported.
     set_slot_message(message, "Duplicate field: <%s:%d>%s", field->name,
@@ -54,11 +62,26 @@ AdifField* insert_field(AdifField* root, AdifField* field, char*& message) {
   return split(skew(root));
 }
 
+}  // namespace
+
+AdifField* insert_field(AdifField* root, AdifField* field, char*& message) {
+  return insert_below(root, field, message, 0, 0);
+}
+
 AdifField* find_field(AdifField* root, const char* name) {
+  // The bounds of insert_below hold for a search as well.
+  size_t low = 0, high = 0;
   while (root) {
-    int order = compare_names(name, root->name);
+    size_t common;
+    int order = compare_from(name, root->name, low < high ? low : high, common);
     if (order == 0) return root;
-    root = order < 0 ? root->left : root->right;
+    if (order < 0) {
+      high = common;
+      root = root->left;
+    } else {
+      low = common;
+      root = root->right;
+    }
   }
   return nullptr;
 }

@@ -1,11 +1,14 @@
-// The conversion's fast paths against their plain counterparts: the writer's
-// cell placement through the column index against a tree search per column,
+// The conversion's fast paths against their plain counterparts: the field
+// tree's prefix-skipping comparisons against a plain strcmp insertion, the
+// writer's cell placement through the column index against a tree search per
+// column,
 // the line buffer against long lines and values, the reader's end-of-text
 // searches, and the record arena's spare chunk.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -190,6 +193,98 @@ TEST(DateText, ExtremesAreWrittenAsPrintfWould) {
     StreamPtr out = empty_stream();
     format_QSO_date(out.get(), c.date);
     EXPECT_EQ(stream_bytes(out.get()), c.text) << c.date;
+  }
+}
+
+// The field tree starts each comparison past the prefix that the new name
+// shares with both bounds of the subtree. A plain AA insertion with strcmp
+// must give the same tree, node for node and level for level.
+struct PlainNode {
+  std::string name;
+  int level = 0;
+  PlainNode* left = nullptr;
+  PlainNode* right = nullptr;
+};
+
+PlainNode* plain_insert(PlainNode* root, PlainNode* node) {
+  if (!root) return node;
+  int order = std::strcmp(node->name.c_str(), root->name.c_str());
+  if (order < 0) root->left = plain_insert(root->left, node);
+  if (order > 0) root->right = plain_insert(root->right, node);
+  if (root->left && root->left->level == root->level) {  // skew
+    PlainNode* left = root->left;
+    root->left = left->right;
+    left->right = root;
+    root = left;
+  }
+  if (root->right && root->right->right && root->right->right->level == root->level) {  // split
+    PlainNode* right = root->right;
+    root->right = right->left;
+    right->left = root;
+    right->level += 1;
+    root = right;
+  }
+  return root;
+}
+
+void expect_same_tree(const AdifField* field, const PlainNode* node) {
+  ASSERT_EQ(field == nullptr, node == nullptr);
+  if (!field) return;
+  EXPECT_EQ(std::string(field->name), node->name);
+  EXPECT_EQ(field->level, node->level) << node->name;
+  expect_same_tree(field->left, node->left);
+  expect_same_tree(field->right, node->right);
+}
+
+TEST(FieldTree, PrefixSkippingGivesTheTreeOfAPlainInsertion) {
+  // Names that share long prefixes, names that are prefixes of others, the
+  // empty name and bytes above 0x7F (compared unsigned), in a scrambled
+  // order with repeats.
+  std::vector<std::string> pool = {"",     "A",        "APP_",        "APP_X",
+                                   "CALL", "CALL_2",   "CALL_20",     "\xC3\x89TAT",
+                                   "\x7F", "QSO_DATE", "QSO_DATE_OFF"};
+  for (int k = 0; k < 120; ++k) {
+    pool.push_back("APP_BENCH_" + std::to_string(k % 40) + (k % 3 ? "_X" : "") +
+                   std::string(static_cast<size_t>(k % 4), 'Z'));
+  }
+  std::vector<std::string> names;
+  uint32_t seed = 12345;
+  for (int k = 0; k < 400; ++k) {
+    seed = seed * 1103515245u + 12345u;
+    names.push_back(pool[(seed >> 8) % pool.size()]);
+  }
+  std::vector<AdifField> fields(names.size());
+  std::vector<PlainNode> nodes(names.size());
+  AdifField* root = nullptr;
+  PlainNode* plain = nullptr;
+  std::vector<std::string> inserted;
+  char value[] = "v";
+  for (size_t k = 0; k < names.size(); ++k) {
+    fields[k].name = &names[k][0];
+    fields[k].value = value;
+    fields[k].length = 1;
+    char* message = nullptr;
+    root = insert_field(root, &fields[k], message);
+    bool repeat = std::find(inserted.begin(), inserted.end(), names[k]) != inserted.end();
+    if (repeat) {
+      ASSERT_NE(message, nullptr) << names[k];
+      EXPECT_EQ(std::string(message), "Duplicate field: <" + names[k] + ":1>v");
+    } else {
+      EXPECT_EQ(message, nullptr) << names[k];
+      inserted.push_back(names[k]);
+      nodes[k].name = names[k];
+      plain = plain_insert(plain, &nodes[k]);
+    }
+    std::free(message);
+  }
+  expect_same_tree(root, plain);
+  for (const std::string& name : inserted) {
+    const AdifField* found = find_field(root, name.c_str());
+    ASSERT_NE(found, nullptr) << name;
+    EXPECT_EQ(std::string(found->name), name);
+  }
+  for (const char* absent : {"APP", "APP_BENCH_", "APP_BENCH_1_Y", "CALL_", "QSO_DATE_", "\xC3"}) {
+    EXPECT_EQ(find_field(root, absent), nullptr) << absent;
   }
 }
 
