@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
   std::printf("fixed cost of a run (a log without records): ledgerly %.2f ms, floor %.2f ms\n",
               convert_fixed * 1e3, floor_fixed * 1e3);
   double per_record_min = 1e30, per_record_max = 0, per_field_min = 1e30, per_field_max = 0;
-  double net_min = 1e30, net_max = 0;
+  double net_min = 1e30, net_max = 0, net_field_min = 1e30, net_field_max = 0;
   long rss_max = 0;
   for (const Log& log : logs) {
     double floor_median = median_wall(log.floor_runs);
@@ -259,9 +259,11 @@ int main(int argc, char** argv) {
     std::printf(", floor %.1f ns/rec, ratio %.2fx\n", floor_net * 1e9, net / floor_net);
     per_record_min = std::min(per_record_min, per_record);
     per_record_max = std::max(per_record_max, per_record);
-    net_min = std::min(net_min, log.fields ? net / log.fields : net);
-    net_max = std::max(net_max, log.fields ? net / log.fields : net);
+    net_min = std::min(net_min, net);
+    net_max = std::max(net_max, net);
     if (log.fields) {
+      net_field_min = std::min(net_field_min, net / log.fields);
+      net_field_max = std::max(net_field_max, net / log.fields);
       per_field_min = std::min(per_field_min, per_record / log.fields);
       per_field_max = std::max(per_field_max, per_record / log.fields);
     }
@@ -273,7 +275,7 @@ int main(int argc, char** argv) {
               static_cast<double>(rss_max) / 1024.0);
   if (per_field_max > 0) {
     std::printf("time per field spread %.2f (max/min), net of the fixed cost %.2f\n",
-                per_field_max / per_field_min, net_max / net_min);
+                per_field_max / per_field_min, net_field_max / net_field_min);
   } else {
     std::printf("time per record spread %.2f (max/min), net of the fixed cost %.2f\n",
                 per_record_max / per_record_min, net_max / net_min);
