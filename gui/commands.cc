@@ -70,17 +70,30 @@ const char* file_name_part(const char* path) {
   return backslash ? backslash + 1 : path;
 }
 
+namespace {
+
+// A file dialog record, zero-filled but for what the two file buttons set.
+OPENFILENAMEA file_dialog(const char* filter, char* path, const char* title, DWORD flags,
+                          const char* extension) {
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.lpstrFilter = filter;
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = path_bytes;
+  dialog.lpstrTitle = title;
+  dialog.Flags = flags;
+  dialog.lpstrDefExt = extension;
+  return dialog;
+}
+
+}  // namespace
+
 void choose_ADIF_file() {
   // Cleared before the dialog: a cancelled choice also needs a new Convert.
   front_end.converted = 0;
-  OPENFILENAMEA dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.lpstrFilter = "ADIF Files\0*.adi;*.adif;\0All Files\0*.*\0";
-  dialog.lpstrFile = front_end.input_path;
-  dialog.nMaxFile = path_bytes;
-  dialog.lpstrTitle = "Input ADIF File";
-  dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-  dialog.lpstrDefExt = "adi";
+  OPENFILENAMEA dialog =
+      file_dialog("ADIF Files\0*.adi;*.adif;\0All Files\0*.*\0", front_end.input_path,
+                  "Input ADIF File", OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, "adi");
   if (!GetOpenFileNameA(&dialog)) return;
   input_file_chosen();
 }
@@ -94,14 +107,9 @@ void input_file_chosen() {
 
 void choose_CSV_file() {
   front_end.converted = 0;
-  OPENFILENAMEA dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.lpstrFilter = "CSV Files\0*.csv;\0All Files\0*.*\0";
-  dialog.lpstrFile = front_end.output_path;
-  dialog.nMaxFile = path_bytes;
-  dialog.lpstrTitle = "Output CSV file";
-  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
-  dialog.lpstrDefExt = "csv";
+  OPENFILENAMEA dialog =
+      file_dialog("CSV Files\0*.csv;\0All Files\0*.*\0", front_end.output_path, "Output CSV file",
+                  OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY, "csv");
   if (!GetSaveFileNameA(&dialog)) return;
   output_file_chosen();
 }
