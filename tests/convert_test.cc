@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/conversion_run.h"
 #include "tests/test_streams.h"
 
 namespace {
@@ -208,27 +209,6 @@ TEST(MessageLog, RecordMessagesCarryContextAndAreCutTo79Characters) {
   }
 }
 
-struct Conversion {
-  int records;
-  ParseStatus end;
-  std::string csv;
-  std::vector<std::string> messages;  // list 2, oldest first
-};
-
-Conversion convert(const std::string& adif) {
-  StreamPtr in = stream_with(adif);
-  StreamPtr out = empty_stream();
-  MessageLog log{};
-  Conversion result{};
-  result.records = convert_ADIF_file(in.get(), out.get(), log, &result.end);
-  result.csv = stream_bytes(out.get());
-  result.messages = lines_of(log, 2);
-  EXPECT_EQ(log.lists[0], nullptr);
-  EXPECT_EQ(log.lists[1], nullptr);
-  free_message_log(log);
-  return result;
-}
-
 TEST(Conversion, WholeFiles) {
   struct Row {
     const char* what;
@@ -259,7 +239,7 @@ TEST(Conversion, WholeFiles) {
       {"CR LF line ends", "<EOH>\r\n<CALL:1>A<EOR>\r\n<CALL:1>B\r\n<EOR>\r\n", 2, "CALL\nA\nB\n"},
   };
   for (const Row& row : rows) {
-    Conversion result = convert(row.adif);
+    ConversionRun result = convert(row.adif);
     EXPECT_EQ(result.records, row.records) << row.what;
     EXPECT_EQ(result.csv, row.csv) << row.what;
     EXPECT_EQ(result.end, ADIF_EOF) << row.what;
@@ -268,7 +248,7 @@ TEST(Conversion, WholeFiles) {
 }
 
 TEST(Conversion, EachReaderMessageIsLoggedOnceInEachPass) {
-  Conversion result = convert(
+  ConversionRun result = convert(
       "<CALL:6>N0CALL<QSO_DATE:8>20240105<TIME_ON:4>0930<BAND:3>20m<BAND:3>40m<EOR>\n"
       "<CALL:5>K1ABC<MODE:2>CW<MODE:3>SSB<EOR>\n");
   EXPECT_EQ(result.records, 2);
@@ -281,8 +261,8 @@ TEST(Conversion, EachReaderMessageIsLoggedOnceInEachPass) {
 
 TEST(Conversion, AnOverLongLineEndsBothPassesAtTheSamePlace) {
   std::string long_line(9000, 'z');
-  Conversion result = convert("<CALL:1>A<EOR>\n<CALL:1>B<BAND:3>20m<EOR>\n" + long_line +
-                              "\n<CALL:1>C<MODE:2>CW<EOR>\n");
+  ConversionRun result = convert("<CALL:1>A<EOR>\n<CALL:1>B<BAND:3>20m<EOR>\n" + long_line +
+                                 "\n<CALL:1>C<MODE:2>CW<EOR>\n");
   EXPECT_EQ(result.records, 2);
   EXPECT_EQ(result.end, ADIF_TRUNCATED);
   EXPECT_EQ(result.csv, "CALL,BAND\nA,\nB,20m\n");
@@ -302,7 +282,7 @@ TEST(Conversion, ColumnsGrowPastTheFirstTable) {
       header += (i ? "," : "") + std::string(name);
       cells += (i ? "," : "") + std::to_string(i);
     }
-    Conversion result = convert(record + "<EOR>\n");
+    ConversionRun result = convert(record + "<EOR>\n");
     EXPECT_EQ(result.records, 1);
     EXPECT_EQ(result.csv, header + "\n" + cells + "\n") << names;
   }

@@ -13,6 +13,7 @@
 
 #include "cli/convert_command.h"
 #include "convert/convert.h"
+#include "tests/conversion_run.h"
 #include "tests/fuzz/csv_reader.h"
 #include "tests/test_streams.h"
 
@@ -21,29 +22,6 @@ using namespace std::string_literals;
 namespace {
 
 const std::string truncated = "ERROR: Truncated input line: ";
-
-struct Outcome {
-  ParseStatus end;  // status that ended pass 2
-  int records;
-  std::string csv;
-  std::vector<std::string> messages;  // list 2, oldest first
-};
-
-Outcome convert(const std::string& adif) {
-  StreamPtr input = stream_with(adif);
-  StreamPtr output = empty_stream();
-  MessageLog log{};
-  Outcome outcome{};
-  outcome.records = convert_ADIF_file(input.get(), output.get(), log, &outcome.end);
-  outcome.csv = stream_bytes(output.get());
-  for (const MessageLine* line = log.lists[2]; line; line = line->next) {
-    outcome.messages.insert(outcome.messages.begin(), line->text);
-  }
-  EXPECT_EQ(log.lists[0], nullptr);
-  EXPECT_EQ(log.lists[1], nullptr);
-  free_message_log(log);
-  return outcome;
-}
 
 struct HostileCase {
   const char* what;
@@ -57,7 +35,7 @@ struct HostileCase {
 void expect_outcomes(const std::vector<HostileCase>& cases) {
   for (const HostileCase& expected : cases) {
     SCOPED_TRACE(expected.what);
-    Outcome outcome = convert(expected.adif);
+    ConversionRun outcome = convert(expected.adif);
     EXPECT_EQ(outcome.end, expected.end);
     EXPECT_EQ(outcome.records, expected.records);
     EXPECT_EQ(outcome.csv, expected.csv);
