@@ -96,14 +96,14 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 }
 
 void create_controls(HWND window) {
-  for (const ControlSpec* spec = controls; spec->class_name; ++spec) {
+  for (const ControlSpec* row = controls; row->class_name; ++row) {
     HWND control =
-        CreateWindowExA(spec->extended_style, spec->class_name, spec->text, spec->style, spec->x,
-                        spec->y, spec->width, spec->height, window,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec->id)), nullptr, nullptr);
-    if (spec->id == IDC_INPUT_NAME) front_end.input_name_box = control;
-    if (spec->id == IDC_OUTPUT_NAME) front_end.output_name_box = control;
-    if (spec->id == IDC_MESSAGES) front_end.message_list_box = control;
+        CreateWindowExA(row->extended_style, row->class_name, row->text, row->style, row->x, row->y,
+                        row->width, row->height, window,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(row->id)), nullptr, nullptr);
+    if (row->id == IDC_INPUT_NAME) front_end.input_name_box = control;
+    if (row->id == IDC_OUTPUT_NAME) front_end.output_name_box = control;
+    if (row->id == IDC_MESSAGES) front_end.message_list_box = control;
   }
   if (front_end.message_list_box) {
     SendMessageA(front_end.message_list_box, WM_SETFONT,
