@@ -74,6 +74,16 @@ void set_slot_message(char*& slot, const char* format, ...)
 #endif
     ;
 
+// Returns true when `name` is exactly `wanted` (the same bytes as strcmp's
+// equality), inlined for the hot paths where a call to strcmp would cost more.
+inline bool is_name(const char* name, const char* wanted) {
+  while (*name && *name == *wanted) {
+    ++name;
+    ++wanted;
+  }
+  return *name == *wanted;
+}
+
 // Returns the decimal number at the start of `text` by the rules of atoi
 // (leading white space, an optional sign, digits up to the first other byte;
 // no digits gives 0), saturated to the int32 range instead of overflowing.

@@ -47,15 +47,6 @@ inline int32_t decimal_value(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-// True when `name` is exactly `wanted`; inlined where strcmp would be a call.
-inline bool is_name(const char* name, const char* wanted) {
-  while (*name && *name == *wanted) {
-    ++name;
-    ++wanted;
-  }
-  return *name == *wanted;
-}
-
 // Returns the first `c` in [from, end), or null. The byte sought usually
 // stands within a few bytes (the `<` after a value, the `>` after a length),
 // so those are tried in line before the library's block search.

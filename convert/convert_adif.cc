@@ -20,21 +20,12 @@ uint32_t hash_name(const char* name) {
   return hash;
 }
 
-// True when the names are equal; inlined where strcmp would be a call.
-inline bool same_name(const char* a, const char* b) {
-  while (*a && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
-}
-
 // Returns the bucket that holds `name`, or the empty bucket where it belongs.
 uint32_t find_bucket(const ColumnList& columns, const char* name) {
   const ColumnIndex& index = *columns.index;
   uint32_t mask = index.buckets - 1;
   uint32_t bucket = hash_name(name) & mask;
-  while (index.slots[bucket] && !same_name(columns.names[index.slots[bucket] - 1], name)) {
+  while (index.slots[bucket] && !is_name(columns.names[index.slots[bucket] - 1], name)) {
     bucket = (bucket + 1) & mask;
   }
   return bucket;

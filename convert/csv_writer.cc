@@ -109,15 +109,6 @@ size_t date_text(int date, char* out) {
   return length + decimal_text(date / 10000, out + length);
 }
 
-// True when `name` is exactly `wanted`.
-inline bool is_name(const char* name, const char* wanted) {
-  while (*name && *name == *wanted) {
-    ++name;
-    ++wanted;
-  }
-  return *name == *wanted;
-}
-
 // TIME_ON and TIME_OFF are always quoted, so a spreadsheet keeps their
 // leading zeros.
 bool is_time_name(const char* name) {
