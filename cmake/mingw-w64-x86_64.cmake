@@ -14,6 +14,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Tests and other built programs run through Wine, quietly, in a Wine prefix
-# of the build tree's own (made on first use), never in the user's ~/.wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh
-    ${CMAKE_BINARY_DIR}/wineprefix)
+# of Ledgerly's own (made on first use), never in the user's ~/.wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

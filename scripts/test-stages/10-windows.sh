@@ -7,18 +7,32 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build/windows
 export WINEDEBUG=-all
-export WINEPREFIX="$PWD/$build/wineprefix"
 
 cmake --preset windows
 cmake --build --preset windows
 
-# Make the Wine prefix now (its first start takes a while), not inside a
-# timed test.
-cmake/wine-run.sh "$WINEPREFIX" cmd /c exit 0
+# Make a new Wine prefix now (its first start takes a while), not inside a
+# timed test, so that nothing an earlier run left in its registry counts: in
+# $LEDGERLY_WINEPREFIX when it is set, else in /tmp, else in the home folder
+# (a small /tmp may not hold its 700 MB). Stop its wineserver however the
+# stage ends.
+if [ -n "${LEDGERLY_WINEPREFIX-}" ]; then
+  places=("$LEDGERLY_WINEPREFIX")
+else
+  places=("${TMPDIR:-/tmp}/ledgerly-wine-$(id -u)" "${HOME:-$PWD/$build}/.cache/ledgerly-wine")
+fi
+trap 'wineserver -k 2>/dev/null || true' EXIT
+for place in "${places[@]}"; do
+  export LEDGERLY_WINEPREFIX="$place" WINEPREFIX="$place"
+  wineserver -k 2>/dev/null || true
+  if [ -e "$place/.ledgerly-ready" ]; then rm -rf "$place"; fi
+  echo "Wine prefix: $place"
+  if cmake/wine-run.sh --prepare; then prepared=1; break; fi
+done
+[ -n "${prepared-}" ] || exit 1
 
 status=0
 timeout 1200 xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows || status=$?
-wineserver -k 2>/dev/null || true
 
 shot="$build/tests/gui/ledgerly-window.bmp"
 if [ -s "$shot" ]; then
