@@ -62,6 +62,14 @@ AdifField* find_field(AdifField* root, const char* name);
 // (owned by the caller, who passes it in null).
 ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, char*& message);
 
+// Adds a field `name` (upper-cased while it is copied) with the value
+// `value` (copied whole) to the pending `record`, creating the record when it
+// is null, and sets its shortcut slot. A name already in the record gives the
+// duplicate message in `message`, as a second tag of that name in a line
+// does. Returns false when memory runs out; nothing is added then.
+bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
+               size_t value_length, char*& message);
+
 // Releases a record made by parse_ADIF with all its fields and texts (also
 // duplicate fields that are in no tree). Null is allowed.
 void free_record(AdifRecord* record);

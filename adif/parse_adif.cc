@@ -268,6 +268,46 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
   return status;
 }
 
+bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
+               size_t value_length, char*& message) {
+  if (value_length > static_cast<size_t>(INT32_MAX)) return false;
+  AdifStorage* storage = record ? record->storage : nullptr;
+  StorageMark start = storage_mark(storage);
+  auto* text = static_cast<char*>(storage_allocate(storage, name_length + value_length + 2));
+  auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField)));
+  AdifRecord* made = record;
+  if (text && field && !made) {
+    made = static_cast<AdifRecord*>(storage_allocate(storage, sizeof(AdifRecord)));
+    if (made) std::memset(made, 0, sizeof(AdifRecord));
+  }
+  if (!text || !field || !made) {
+    if (record) {
+      storage_rollback(storage, start);
+      record->storage = storage;
+    } else {
+      storage_release(storage);
+    }
+    return false;
+  }
+  for (size_t i = 0; i < name_length; ++i) {
+    text[i] = static_cast<char>(name_bytes.upper[static_cast<unsigned char>(name[i])]);
+    if (!text[i]) text[i] = name[i];  // ':' and '>' stay as they are
+  }
+  text[name_length] = '\0';
+  char* copy = text + name_length + 1;
+  std::memcpy(copy, value, value_length);
+  copy[value_length] = '\0';
+  std::memset(field, 0, sizeof(AdifField));
+  field->name = text;
+  field->value = copy;
+  field->length = static_cast<int32_t>(value_length);
+  record = made;
+  record->storage = storage;
+  record->root = insert_field(record->root, field, message);
+  set_shortcut(record, field);
+  return true;
+}
+
 void free_record(AdifRecord* record) {
   if (record) storage_release(record->storage);
 }
