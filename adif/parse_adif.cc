@@ -1,33 +1,22 @@
 // The ADIF line reader: one input line per call, tags `<NAME:length>value`
 // turned into fields of the pending record.
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "adif/adif.h"
+#include "adif/adif_reader.h"
 #include "adif/storage.h"
 
 namespace {
 
-// A tag name byte's upper-case form (a..z only, whatever the locale, so
-// names compare the same on every system), or 0 for the bytes that end a
-// name: the NUL, ':' and '>'. One table look-up per byte of a name.
-struct NameBytes {
-  char upper[256];
-};
-
-constexpr NameBytes make_name_bytes() {
-  NameBytes bytes{};
-  for (int c = 0; c < 256; ++c) {
-    bytes.upper[c] = static_cast<char>((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
-  }
-  bytes.upper[0] = bytes.upper[static_cast<int>(':')] = bytes.upper[static_cast<int>('>')] = 0;
-  return bytes;
-}
-
-constexpr NameBytes name_bytes = make_name_bytes();
+// A tag name byte's upper-case form: a..z only, whatever the locale, so
+// names compare the same on every system.
+inline char upper_byte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // The number at `text` by the rules of parse_decimal, inlined into the reader.
 inline int32_t decimal_value(const char* text) {
@@ -45,25 +34,6 @@ inline int32_t decimal_value(const char* text) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
-}
-
-// Returns the first `c` in [from, end), or null. The byte sought usually
-// stands within a few bytes (the `<` after a value, the `>` after a length),
-// so those are tried in line before the library's block search.
-inline char* find_byte(char* from, char* end, char c) {
-  for (int tried = 0; tried < 8 && from < end; ++tried, ++from) {
-    if (*from == c) return from;
-  }
-  if (from >= end) return nullptr;
-  return static_cast<char*>(std::memchr(from, c, static_cast<size_t>(end - from)));
-}
-
-// True when nothing follows in `stream`; the stream is left where it was.
-bool at_end_of_input(FILE* stream) {
-  int next = std::getc(stream);
-  if (next == EOF) return true;
-  std::ungetc(next, stream);
-  return false;
 }
 
 // Points the record's shortcut slot for `field`'s name, if it has one, at `field`.
@@ -98,37 +68,6 @@ void set_shortcut(AdifRecord* record, AdifField* field) {
   if (slot) *slot = field;
 }
 
-// How completing a value that runs past the end of its line ended.
-enum ValueEnd {
-  VALUE_COMPLETE,     // the value holds its declared length
-  VALUE_INPUT_ENDED,  // the input ended first (or memory ran out)
-  VALUE_CUT_BY_NUL    // a read line's text was cut short by a NUL byte
-};
-
-// Reads the rest of a value that runs past the end of its line into `joined`,
-// starting from the `have` bytes at `start`. Each read takes at most the
-// missing count, so the value ends exactly at `length` and what follows it
-// stays in the stream. A read that stops short of the missing count without
-// a line feed and before the end of the input met a NUL byte: the bytes
-// after it are unknown, so the line counts as cut, as a line of its own does.
-ValueEnd complete_value(FILE* stream, char* line, int size, const char* start, size_t have,
-                        int32_t length, JoinedText& joined) {
-  if (!joined_append(joined, start, have)) return VALUE_INPUT_ENDED;
-  while (have < static_cast<size_t>(length)) {
-    size_t missing = static_cast<size_t>(length) - have;
-    size_t limit = static_cast<size_t>(size) - 1;
-    if (missing > limit) missing = limit;
-    if (!std::fgets(line, static_cast<int>(missing + 1), stream)) return VALUE_INPUT_ENDED;
-    size_t got = std::strlen(line);
-    if (got < missing && (got == 0 || line[got - 1] != '\n') && !std::feof(stream)) {
-      return VALUE_CUT_BY_NUL;
-    }
-    if (!joined_append(joined, line, got)) return VALUE_INPUT_ENDED;
-    have += got;
-  }
-  return VALUE_COMPLETE;
-}
-
 }  // namespace
 
 void set_slot_message(char*& slot, const char* format, ...) {
@@ -149,154 +88,44 @@ void set_slot_message(char*& slot, const char* format, ...) {
 
 int32_t parse_decimal(const char* text) { return decimal_value(text); }
 
-ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, char*& message) {
-  if (size < 2 || !std::fgets(line, size, stream)) return ADIF_EOF;
+namespace {
 
-  size_t line_length = std::strlen(line);
-  bool terminated =
-      line_length > 0 && (line[line_length - 1] == '\n' || line[line_length - 1] == '\r');
-  // A last line without a line end is still a whole line: the read met the
-  // end of the input, or filled the buffer exactly up to it. A line that runs
-  // on past the buffer, or whose text a NUL byte cuts short, is truncated.
-  bool last_line = std::feof(stream) ||
-                   (line_length + 1 == static_cast<size_t>(size) && at_end_of_input(stream));
-  if (!terminated && !last_line) {
-    set_slot_message(message, "ERROR: Truncated input line: %s", line);
-    return ADIF_TRUNCATED;
-  }
-
-  // All memory of this call comes from the pending record's storage, or from
-  // a new chain that becomes the record's when the line makes its first field.
-  AdifStorage* storage = record ? record->storage : nullptr;
-  StorageMark line_start = storage_mark(storage);
-  int fields_made = 0;
-  ParseStatus status = ADIF_CONTINUE;
-
-  char* copy = static_cast<char*>(storage_allocate(storage, line_length + 1));
-  char* p = copy;
-  if (copy) std::memcpy(copy, line, line_length + 1);
-  // The end of the text being scanned: the copy's terminating NUL, later the
-  // end of a joined value. Only NULs that this call writes stand before it,
-  // and the scan never looks behind its position, so searches and lengths
-  // can run to `text_end` instead of to the next NUL.
-  char* text_end = copy ? copy + line_length : nullptr;
-
-  while (p) {
-    char* open = find_byte(p, text_end, '<');
-    if (!open) break;
-    *open = '\0';
-    char* name = open + 1;
-    char* q = name;
-    for (char upper; (upper = name_bytes.upper[static_cast<unsigned char>(*q)]) != 0; ++q) {
-      *q = upper;
-    }
-    if (!*q) break;  // tag not closed on this line
-
-    int32_t length = -1;
-    if (*q == ':') {
-      *q = '\0';
-      length = decimal_value(q + 1);
-      q = find_byte(q + 1, text_end, '>');  // skips a data-type indicator
-      if (!q) break;
-    }
-    *q = '\0';
-    char* value = q + 1;
-    p = value;
-
-    if (length < 0) {
-      if (std::strcmp(name, "EOH") == 0) {
-        status = ADIF_EOH;
-        break;
-      }
-      if (std::strcmp(name, "EOR") == 0) {
-        status = ADIF_EOR;
-        break;
-      }
-      continue;  // any other tag without a length is ignored
-    }
-
-    JoinedText joined{};
-    size_t have = static_cast<size_t>(text_end - value);
-    if (have < static_cast<size_t>(length)) {
-      ValueEnd end = complete_value(stream, line, size, value, have, length, joined);
-      if (end != VALUE_COMPLETE) {
-        joined_release(joined);
-        status = ADIF_EOF;
-        if (end == VALUE_CUT_BY_NUL) {
-          set_slot_message(message, "ERROR: Truncated input line: %s", line);
-          status = ADIF_TRUNCATED;
-        }
-        break;
-      }
-      value = joined_data(joined);
-      text_end = value + joined_length(joined);
-    }
-
-    auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField)));
-    AdifRecord* made = record;
-    if (field && !made) {
-      made = static_cast<AdifRecord*>(storage_allocate(storage, sizeof(AdifRecord)));
-      if (made) std::memset(made, 0, sizeof(AdifRecord));
-    }
-    if (!field || !made) {  // out of memory: the tag is dropped
-      joined_release(joined);
-      break;
-    }
-    if (joined.chunk) joined_adopt(joined, storage);
-    std::memset(field, 0, sizeof(AdifField));
-    field->name = name;
-    field->value = value;
-    field->length = length;
-    record = made;
-    ++fields_made;
-
-    p = value + length;
-    char after = *p;
-    if (after) *p++ = '\0';
-    record->root = insert_field(record->root, field, message);
-    if (after == '<') *--p = '<';  // a tag right after the value is read next
-    set_shortcut(record, field);
-  }
-
-  // A line that made no field leaves nothing behind.
-  if (fields_made == 0) storage_rollback(storage, line_start);
-  if (record) {
-    record->storage = storage;
-  } else {
-    storage_release(storage);
-  }
-  return status;
-}
-
-bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
-               size_t value_length, char*& message) {
+// Makes a field of `name` (upper-cased as it is copied) with the value copied
+// from `value`, or, when `joined` holds a text, with that text, which the
+// record takes over. False when memory runs out; nothing is added then.
+bool make_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
+                size_t value_length, JoinedText* joined, char*& message) {
   if (value_length > static_cast<size_t>(INT32_MAX)) return false;
+  bool adopt = joined && joined->chunk;
   AdifStorage* storage = record ? record->storage : nullptr;
   StorageMark start = storage_mark(storage);
-  auto* text = static_cast<char*>(storage_allocate(storage, name_length + value_length + 2));
-  auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField)));
+  size_t text_bytes = name_length + 1 + (adopt ? 0 : value_length + 1);
+  auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField) + text_bytes));
   AdifRecord* made = record;
-  if (text && field && !made) {
+  if (field && !made) {
     made = static_cast<AdifRecord*>(storage_allocate(storage, sizeof(AdifRecord)));
     if (made) std::memset(made, 0, sizeof(AdifRecord));
   }
-  if (!text || !field || !made) {
+  if (!field || !made) {
     if (record) {
       storage_rollback(storage, start);
-      record->storage = storage;
     } else {
       storage_release(storage);
+      storage = nullptr;
     }
     return false;
   }
-  for (size_t i = 0; i < name_length; ++i) {
-    text[i] = static_cast<char>(name_bytes.upper[static_cast<unsigned char>(name[i])]);
-    if (!text[i]) text[i] = name[i];  // ':' and '>' stay as they are
-  }
+  char* text = reinterpret_cast<char*>(field + 1);
+  for (size_t i = 0; i < name_length; ++i) text[i] = upper_byte(name[i]);
   text[name_length] = '\0';
   char* copy = text + name_length + 1;
-  std::memcpy(copy, value, value_length);
-  copy[value_length] = '\0';
+  if (adopt) {
+    copy = joined_data(*joined);
+    joined_adopt(*joined, storage);
+  } else {
+    std::memcpy(copy, value, value_length);
+    copy[value_length] = '\0';
+  }
   std::memset(field, 0, sizeof(AdifField));
   field->name = text;
   field->value = copy;
@@ -306,6 +135,445 @@ bool add_field(AdifRecord*& record, const char* name, size_t name_length, const 
   record->root = insert_field(record->root, field, message);
   set_shortcut(record, field);
   return true;
+}
+
+// The longest line read whole: 8190 characters before its line end, the
+// most that the classic 8192-byte line buffer held.
+constexpr size_t longest_line = 8190;
+// Bytes read in one block, and the data kept ahead of a line's start so that
+// a value counted in characters can be measured without reading again.
+constexpr size_t block_bytes = size_t{1} << 18;
+constexpr size_t lookahead_bytes = size_t{1} << 16;
+
+constexpr char truncated_format[] = "ERROR: Truncated input line: %.*s";
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+// Reads UTF-16 input and puts it after `reader.end` as UTF-8, at most `want`
+// bytes. Returns the bytes added.
+size_t fill_utf16(AdifReader& reader, size_t want) {
+  unsigned char raw[16384];
+  size_t added = 0;
+  bool big_endian = reader.encoding == TEXT_UTF16BE;
+  for (;;) {
+    // Every two bytes in give at most three out.
+    size_t allowed = (want - added) / 3 * 2;
+    if (allowed > sizeof raw) allowed = sizeof raw;
+    if (allowed <= reader.carried) break;
+    std::memcpy(raw, reader.carry, reader.carried);
+    size_t take = allowed - reader.carried;
+    size_t got = std::fread(raw + reader.carried, 1, take, reader.input);
+    size_t count = reader.carried + got;
+    size_t consumed = 0;
+    size_t made = utf16_to_utf8(raw, count, big_endian, got < take, reader.buffer + reader.end,
+                                want - added, consumed);
+    reader.end += made;
+    added += made;
+    reader.carried = count - consumed;
+    std::memcpy(reader.carry, raw + consumed, reader.carried);
+    if (got < take) break;
+  }
+  return added;
+}
+
+// Reads more of the input after `reader.end`, at most `want` bytes; line by
+// line it stops after a line end (LF, CR or CR LF). Returns the bytes added.
+size_t fill_line(AdifReader& reader, size_t want) {
+  size_t added = 0;
+  char* buffer = reader.buffer;
+  while (added < want) {
+    int c = std::getc(reader.input);
+    if (c == EOF) break;
+    buffer[reader.end++] = static_cast<char>(c);
+    ++added;
+    if (c == '\n') break;
+    if (c == '\r') {
+      if (added < want) {
+        int next = std::getc(reader.input);
+        if (next == '\n') {
+          buffer[reader.end++] = '\n';
+          ++added;
+        } else if (next != EOF) {
+          std::ungetc(next, reader.input);
+        }
+      }
+      break;
+    }
+  }
+  // A line that fills the buffer may be the last one: look for its end.
+  if (added == want && added > 0 && reader.buffer[reader.end - 1] != '\n' &&
+      reader.buffer[reader.end - 1] != '\r') {
+    int next = std::getc(reader.input);
+    if (next == EOF && std::feof(reader.input)) reader.input_ended = true;
+    if (next != EOF) std::ungetc(next, reader.input);
+  }
+  return added;
+}
+
+size_t fill(AdifReader& reader, size_t want) {
+  size_t room = reader.capacity - reader.end;
+  if (want > room) want = room;
+  size_t added = 0;
+  if (want > 0 && !reader.input_ended && !reader.read_failed) {
+    if (reader.line_by_line) {
+      added = fill_line(reader, want);
+    } else if (reader.encoding == TEXT_BYTES) {
+      added = std::fread(reader.buffer + reader.end, 1, want, reader.input);
+      reader.end += added;
+    } else {
+      added = fill_utf16(reader, want);
+    }
+    if (added < want) {
+      if (std::ferror(reader.input)) {
+        reader.read_failed = true;
+        reader.read_error = errno ? errno : EIO;
+      } else if (std::feof(reader.input)) {
+        reader.input_ended = true;
+      }
+    }
+  }
+  reader.buffer[reader.end] = '\0';
+  return added;
+}
+
+// Moves the unread data to the start of the buffer.
+void compact(AdifReader& reader) {
+  if (reader.pos == 0) return;
+  size_t kept = reader.end - reader.pos;
+  std::memmove(reader.buffer, reader.buffer + reader.pos, kept);
+  if (reader.in_line) {
+    reader.line_end -= reader.pos;
+    reader.line_next -= reader.pos;
+  }
+  reader.pos = 0;
+  reader.end = kept;
+  reader.buffer[kept] = '\0';
+}
+
+// Makes at least `ahead` bytes available after `pos`, or all that is left.
+void read_ahead(AdifReader& reader, size_t ahead) {
+  if (reader.end - reader.pos >= ahead || reader.input_ended || reader.read_failed) return;
+  compact(reader);
+  while (reader.end - reader.pos < ahead && fill(reader, reader.capacity) > 0) {
+  }
+}
+
+// Returns the start of the line text holding offset `at`, not before `from`.
+size_t line_start_before(const AdifReader& reader, size_t from, size_t at) {
+  size_t start = at;
+  while (start > from && reader.buffer[start - 1] != '\n' && reader.buffer[start - 1] != '\r') {
+    --start;
+  }
+  return start;
+}
+
+// Puts the truncation message for the text from `from` to the first NUL byte
+// in [from, to) into `message`; returns false when there is no NUL there.
+bool report_nul(const AdifReader& reader, size_t from, size_t to, char*& message) {
+  const void* nul = std::memchr(reader.buffer + from, '\0', to - from);
+  if (!nul) return false;
+  size_t at = static_cast<size_t>(static_cast<const char*>(nul) - reader.buffer);
+  size_t start = line_start_before(reader, from, at);
+  set_slot_message(message, truncated_format, static_cast<int>(at - start), reader.buffer + start);
+  return true;
+}
+
+// Finds the next line from `pos`: its text must be whole in the buffer, at
+// most longest_line characters before a line end (a last line without one
+// may take one more), and free of NUL bytes. Returns ADIF_CONTINUE with the
+// line in hand, ADIF_EOF when the input is used up, or ADIF_TRUNCATED with
+// the message.
+ParseStatus next_line(AdifReader& reader, char*& message) {
+  if (reader.line_by_line) {
+    reader.pos = reader.end = 0;
+    fill(reader, reader.capacity);
+  } else {
+    read_ahead(reader, longest_line + 2 + lookahead_bytes);
+  }
+  if (reader.pos == reader.end) return ADIF_EOF;
+  const char* text = reader.buffer + reader.pos;
+  size_t count = reader.end - reader.pos;
+  const char* feed = static_cast<const char*>(std::memchr(text, '\n', count));
+  const char* stop = feed ? feed : text + count;
+  const char* ret = static_cast<const char*>(std::memchr(text, '\r', static_cast<size_t>(stop - text)));
+  if (ret) stop = ret;
+  size_t length = static_cast<size_t>(stop - text);
+  bool terminated = stop != text + count;
+  size_t next = reader.pos + length;
+  if (terminated) next += (*stop == '\r' && next + 1 < reader.end && stop[1] == '\n') ? 2 : 1;
+  size_t shown = length < longest_line + 1 ? length : longest_line + 1;
+  if (report_nul(reader, reader.pos, reader.pos + shown, message)) return ADIF_TRUNCATED;
+  bool fits = terminated ? length <= longest_line : reader.input_ended && length <= longest_line + 1;
+  if (!fits) {
+    set_slot_message(message, truncated_format, static_cast<int>(shown), text);
+    return ADIF_TRUNCATED;
+  }
+  reader.in_line = true;
+  reader.line_end = reader.pos + length;
+  reader.line_next = next;
+  return ADIF_CONTINUE;
+}
+
+// The bytes of the UTF-8 sequence at `text` (at most `count` bytes), or 0
+// when no valid sequence starts there.
+size_t utf8_sequence(const unsigned char* text, size_t count) {
+  unsigned char lead = text[0];
+  size_t size = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+  if (size == 0 || size > count) return 0;
+  for (size_t i = 1; i < size; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return 0;
+  }
+  if (size == 3 && ((lead == 0xE0 && text[1] < 0xA0) || (lead == 0xED && text[1] > 0x9F))) return 0;
+  if (size == 4 && ((lead == 0xF0 && text[1] < 0x90) || (lead == 0xF4 && text[1] > 0x8F))) return 0;
+  return size;
+}
+
+// Bytes that UTF-8 takes for the Windows-1252 character `byte` (0x80 and up).
+size_t cp1252_utf8_bytes(unsigned char byte) {
+  // 0x80 to 0x9F: typographic characters, most of them above U+07FF.
+  static const char two_byte_80_9f[] = "\x83\x88\x8A\x8C\x8E\x98\x9A\x9C\x9E\x9F";
+  if (byte >= 0xA0) return 2;
+  return std::strchr(two_byte_80_9f, static_cast<char>(byte)) ? 2 : 3;
+}
+
+// True when the byte at `at` may follow a value: '<', white space, or the
+// end of the input.
+bool ends_value(const AdifReader& reader, size_t at) {
+  if (at >= reader.end) return reader.input_ended;
+  char c = reader.buffer[at];
+  return c == '<' || is_space(c);
+}
+
+// A writer that counted characters: `length` characters from `value` (a
+// UTF-8 sequence, or CR LF, as one). Returns the end when that reading ends
+// where a value may end and is longer than the declared bytes, else 0.
+size_t end_counting_characters(const AdifReader& reader, size_t value, int32_t length) {
+  const auto* text = reinterpret_cast<const unsigned char*>(reader.buffer);
+  size_t at = value;
+  for (int32_t counted = 0; counted < length; ++counted) {
+    if (at >= reader.end) return 0;
+    size_t sequence = utf8_sequence(text + at, reader.end - at);
+    if (text[at] == '\r' && at + 1 < reader.end && text[at + 1] == '\n') sequence = 2;
+    if (text[at] == '<' || text[at] == '\0') return 0;
+    at += sequence ? sequence : 1;
+  }
+  return at > value + static_cast<size_t>(length) && ends_value(reader, at) ? at : 0;
+}
+
+// A writer that counted UTF-8 bytes but wrote Windows-1252 text, so the value
+// swallows the `<` of the next tag: the bytes of `length` UTF-8 bytes' worth
+// of that text. Returns the end when it falls right before a `<`, else 0.
+size_t end_counting_utf8_bytes(const AdifReader& reader, size_t value, int32_t length) {
+  const auto* text = reinterpret_cast<const unsigned char*>(reader.buffer);
+  size_t at = value;
+  size_t counted = 0;
+  while (counted < static_cast<size_t>(length) && at < reader.end) {
+    size_t sequence = text[at] < 0x80 ? 1 : utf8_sequence(text + at, reader.end - at);
+    counted += sequence ? sequence : cp1252_utf8_bytes(text[at]);
+    at += sequence ? sequence : 1;
+  }
+  return counted == static_cast<size_t>(length) && at < reader.end && text[at] == '<' ? at : 0;
+}
+
+// The end of a value of `length` bytes at `value`, both in the buffer, read
+// again when the declared length leaves it cut (see the two counts above).
+size_t recovered_end(AdifReader& reader, size_t value, int32_t length) {
+  size_t end = value + static_cast<size_t>(length);
+  if (ends_value(reader, end)) return end;
+  size_t longer = end_counting_characters(reader, value, length);
+  size_t shorter = 0;
+  if (!longer && std::memchr(reader.buffer + value, '<', static_cast<size_t>(length))) {
+    shorter = end_counting_utf8_bytes(reader, value, length);
+  }
+  size_t found = longer ? longer : shorter;
+  if (!found) return end;
+  ++reader.recovered;
+  return found;
+}
+
+// Reads the rest of a value longer than the data in the buffer into
+// `joined`, block by block (line by line for parse_ADIF, each read taking
+// no more than is missing, so the value ends exactly at its length). Returns
+// ADIF_CONTINUE when complete, ADIF_TRUNCATED with a message for a NUL byte
+// or an input that ends first, ADIF_EOF when reading failed.
+ParseStatus complete_value(AdifReader& reader, size_t value, int32_t length, JoinedText& joined,
+                           char*& message) {
+  size_t missing = static_cast<size_t>(length);
+  size_t have = reader.end - value;
+  if (!joined_append(joined, reader.buffer + value, have)) {
+    reader.out_of_memory = true;
+    return ADIF_EOF;
+  }
+  missing -= have;
+  while (missing > 0) {
+    reader.pos = reader.end = 0;
+    reader.in_line = false;
+    size_t got = fill(reader, missing);
+    if (got == 0) return reader.read_failed ? ADIF_EOF : ADIF_TRUNCATED;
+    if (report_nul(reader, 0, got, message)) return ADIF_TRUNCATED;
+    if (!joined_append(joined, reader.buffer, got)) {
+      reader.out_of_memory = true;
+      return ADIF_EOF;
+    }
+    missing -= got;
+    reader.pos = got;
+  }
+  return ADIF_CONTINUE;
+}
+
+// Ends the line in hand: the next call reads the next line.
+ParseStatus finish_line(AdifReader& reader) {
+  reader.pos = reader.line_next;
+  reader.in_line = false;
+  return ADIF_CONTINUE;
+}
+
+// Reads the value of `length` bytes at `value`, makes the field and moves on:
+// within the line when the value ends on it, else past the value, where the
+// next call starts a line of its own. A value that goes on past the data in
+// the buffer is joined block by block.
+ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length, size_t value,
+                       int32_t length, AdifRecord*& record, char*& message) {
+  size_t end = value + static_cast<size_t>(length);
+  if (end <= reader.end) {
+    if (end > reader.line_next && report_nul(reader, reader.line_next, end, message)) {
+      return ADIF_TRUNCATED;
+    }
+    end = recovered_end(reader, value, length);
+    if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
+                    message)) {
+      reader.out_of_memory = true;
+      return ADIF_EOF;
+    }
+    reader.pos = end;
+    if (end > reader.line_next) reader.in_line = false;
+    return ADIF_CONTINUE;
+  }
+  std::string kept_name(name, name_length);  // the buffer is reused below
+  JoinedText joined{};
+  ParseStatus status = complete_value(reader, value, length, joined, message);
+  if (status == ADIF_TRUNCATED && !message) {
+    set_slot_message(message, "The log ends inside the value of <%s:%d>", kept_name.c_str(),
+                     static_cast<int>(length));
+  }
+  if (status == ADIF_CONTINUE && !make_field(record, kept_name.data(), name_length, nullptr,
+                                             static_cast<size_t>(length), &joined, message)) {
+    reader.out_of_memory = true;
+    status = ADIF_EOF;
+  }
+  joined_release(joined);
+  reader.in_line = false;
+  return status;
+}
+
+// The status of a tag without a length: the end of the header or of a record
+// (named EOH or EOR in any case), or nothing.
+ParseStatus tag_status(const char* name, size_t length) {
+  if (length != 3 || upper_byte(name[0]) != 'E' || upper_byte(name[1]) != 'O') return ADIF_CONTINUE;
+  char last = upper_byte(name[2]);
+  return last == 'H' ? ADIF_EOH : last == 'R' ? ADIF_EOR : ADIF_CONTINUE;
+}
+
+// Scans the line in hand from `pos` for tags, making fields, until the line
+// is used up or an <EOH> or <EOR> is met.
+ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
+  const char* buffer = reader.buffer;
+  for (;;) {
+    size_t line_end = reader.line_end;
+    if (reader.pos >= line_end) return finish_line(reader);
+    const char* open =
+        static_cast<const char*>(std::memchr(buffer + reader.pos, '<', line_end - reader.pos));
+    if (!open) return finish_line(reader);
+    size_t name = static_cast<size_t>(open - buffer) + 1;
+    size_t q = name;
+    while (q < line_end && buffer[q] != ':' && buffer[q] != '>') ++q;
+    if (q == line_end) return finish_line(reader);  // tag not closed on its line
+    ++reader.tags;
+    size_t name_length = q - name;
+    int32_t length = -1;
+    if (buffer[q] == ':') {
+      length = decimal_value(buffer + q + 1);  // a data-type indicator after it is skipped
+      const void* close = std::memchr(buffer + q + 1, '>', line_end - q - 1);
+      if (!close) return finish_line(reader);
+      q = static_cast<size_t>(static_cast<const char*>(close) - buffer);
+    }
+    reader.pos = q + 1;
+    if (length < 0) {
+      ParseStatus end = tag_status(buffer + name, name_length);
+      if (end == ADIF_CONTINUE) continue;  // any other tag without a length is ignored
+      if (reader.pos >= line_end) finish_line(reader);
+      return end;
+    }
+    ParseStatus status =
+        read_value(reader, buffer + name, name_length, q + 1, length, record, message);
+    if (status != ADIF_CONTINUE || !reader.in_line) return status;
+    buffer = reader.buffer;
+  }
+}
+}  // namespace
+
+bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
+               size_t value_length, char*& message) {
+  return make_field(record, name, name_length, value, value_length, nullptr, message);
+}
+
+bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
+  reader = AdifReader{};
+  reader.input = input;
+  reader.encoding = encoding;
+  reader.capacity = block_bytes;
+  reader.buffer = static_cast<char*>(std::malloc(block_bytes + 1));
+  if (!reader.buffer) return false;
+  reader.buffer[0] = '\0';
+  return true;
+}
+
+ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message) {
+  if (!reader.buffer || reader.out_of_memory) return ADIF_EOF;
+  if (!reader.in_line) {
+    ParseStatus status = next_line(reader, message);
+    if (status != ADIF_CONTINUE) return status;
+  }
+  return scan_line(reader, record, message);
+}
+
+bool adif_reader_restart(AdifReader& reader, long start) {
+  std::clearerr(reader.input);
+  if (std::fseek(reader.input, start, SEEK_SET) != 0) return false;
+  char* buffer = reader.buffer;
+  size_t capacity = reader.capacity;
+  FILE* input = reader.input;
+  TextEncoding encoding = reader.encoding;
+  bool line_by_line = reader.line_by_line;
+  reader = AdifReader{};
+  reader.input = input;
+  reader.encoding = encoding;
+  reader.line_by_line = line_by_line;
+  reader.buffer = buffer;
+  reader.capacity = capacity;
+  if (buffer) buffer[0] = '\0';
+  return true;
+}
+
+void adif_reader_close(AdifReader& reader) {
+  if (!reader.line_by_line) std::free(reader.buffer);
+  reader = AdifReader{};
+}
+
+ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, char*& message) {
+  if (size < 2) return ADIF_EOF;
+  AdifReader reader{};
+  reader.input = stream;
+  reader.line_by_line = true;
+  reader.buffer = line;
+  reader.capacity = static_cast<size_t>(size) - 1;
+  ParseStatus status = read_ADIF(reader, record, message);
+  // Text after an end of record on the line goes back to the stream, so that
+  // the next call reads it as the start of the next record.
+  if (reader.in_line && reader.end > reader.pos) {
+    std::fseek(stream, -static_cast<long>(reader.end - reader.pos), SEEK_CUR);
+  }
+  return status;
 }
 
 void free_record(AdifRecord* record) {

@@ -257,16 +257,18 @@ TEST(Reader, LinesAndRecords) {
        "EOR{BAND=20m,CALL=N0CALL} EOF{-} "},
       {"mixed case and CR LF", "<Call:6>N0CALL<Qso_Date:8>20240105<Eor>\r\n",
        "EOR{CALL=N0CALL,QSO_DATE=20240105} EOF{-} "},
-      {"two records on a line: the second is dropped", "<CALL:1>A<EOR><CALL:1>B<EOR>\n",
-       "EOR{CALL=A} EOF{-} "},
+      {"two records on a line: both are read", "<CALL:1>A<EOR><CALL:1>B<EOR>\n",
+       "EOR{CALL=A} EOR{CALL=B} EOF{-} "},
+      {"a carriage return alone ends a line", "<CALL:1>A<EOR>\r<CALL:1>B\r<EOR>\r",
+       "EOR{CALL=A} CONTINUE{CALL=B} EOR{CALL=B} EOF{-} "},
       {"record over several lines", "<CALL:1>A\n<BAND:3>20m\n\n<MODE:2>CW <EOR>\n",
        "CONTINUE{CALL=A} CONTINUE{BAND=20m,CALL=A} CONTINUE{BAND=20m,CALL=A} "
        "EOR{BAND=20m,CALL=A,MODE=CW} EOF{-} "},
       {"end of record with nothing pending", "<EOR>\n", "EOR{-} EOF{-} "},
       {"header of text and fields", "Exported log\n<ADIF_VER:5>3.1.4\n<EOH>\n<CALL:1>A<EOR>\n",
        "CONTINUE{-} CONTINUE{ADIF_VER=3.1.4} EOH{ADIF_VER=3.1.4} EOR{CALL=A} EOF{-} "},
-      {"text after the end of header is ignored", "<EOH> <CALL:1>A\n<EOR>\n",
-       "EOH{-} EOR{-} EOF{-} "},
+      {"text after the end of header starts the first record", "<EOH> <CALL:1>A\n<EOR>\n",
+       "EOH{-} CONTINUE{CALL=A} EOR{CALL=A} EOF{-} "},
   });
 }
 
@@ -302,8 +304,10 @@ TEST(Reader, ValuesOverSeveralLines) {
        "CONTINUE{NOTES=0123456789\nabcdefghi} EOR{NOTES=0123456789\nabcdefghi} EOF{-} "},
       {"three lines", "<NOTES:8>ab\ncd\nefgh<EOR>\n",
        "CONTINUE{NOTES=ab\ncd\nef} EOR{NOTES=ab\ncd\nef} EOF{-} "},
-      {"input ends inside a value", "<CALL:1>A <NOTES:50>short\nnot enough\n", "EOF{CALL=A} "},
-      {"length past any input", "<CALL:1>A <NOTES:99999999999999999999>x\n", "EOF{CALL=A} "},
+      {"input ends inside a value", "<CALL:1>A <NOTES:50>short\nnot enough\n",
+       "TRUNCATED{CALL=A}[The log ends inside the value of <NOTES:50>] "},
+      {"length past any input", "<CALL:1>A <NOTES:99999999999999999999>x\n",
+       "TRUNCATED{CALL=A}[The log ends inside the value of <NOTES:2147483647>] "},
   });
 }
 
@@ -345,12 +349,14 @@ TEST(Reader, OverLongAndUnterminatedLines) {
   std::string too_long = std::string(8191, 'x');
   std::string buffer_full = "<CALL:1>A<EOR>" + std::string(8191 - 14, ' ');
   check_rows({
-      {"8190 characters and a line feed", fits + "\n", "EOR{CALL=A} EOF{-} "},
+      {"8190 characters and a line feed", fits + "\n", "EOR{CALL=A} CONTINUE{-} EOF{-} "},
       {"8191 characters and a line feed", too_long + "\n<CALL:1>B<EOR>\n",
        "TRUNCATED{-}[ERROR: Truncated input line: " + too_long + "] "},
       {"last line without line end", "<CALL:1>A<EOR>", "EOR{CALL=A} EOF{-} "},
       {"last line of only text", "trailer", "CONTINUE{-} EOF{-} "},
-      {"last line exactly fills the buffer", buffer_full, "EOR{CALL=A} EOF{-} "},
+      {"last line exactly fills the buffer", buffer_full, "EOR{CALL=A} CONTINUE{-} EOF{-} "},
+      {"a NUL byte on a last line without line end", bytes("<CALL:1>A<EOR>\0"),
+       "TRUNCATED{-}[ERROR: Truncated input line: <CALL:1>A<EOR>] "},
       {"a NUL byte cuts a line short", bytes("<CALL:1>A\0x\n<EOR>\n"),
        "TRUNCATED{-}[ERROR: Truncated input line: <CALL:1>A] "},
       {"a NUL byte at a line's start", bytes("\0<CALL:1>A\n<EOR>\n"),

@@ -83,6 +83,9 @@ bool starts_with(const char* text, const char* prefix) {
 
 void check_message(const char* message, ParseStatus status, int size) {
   static const char truncated[] = "ERROR: Truncated input line: ";
+  if (status == ADIF_TRUNCATED && starts_with(message, "The log ends inside the value of <")) {
+    return;
+  }
   if (status == ADIF_TRUNCATED) {
     FUZZ_CHECK(starts_with(message, truncated));
     FUZZ_CHECK(std::strlen(message) <= sizeof truncated - 1 + static_cast<size_t>(size - 1));

@@ -1,0 +1,149 @@
+// What a log file is and how its text is encoded, judged from its first
+// bytes, and UTF-16 text transcoded to UTF-8 as it is read.
+#include <cstring>
+
+#include "adif/adif_reader.h"
+
+namespace {
+
+// Signatures of files that are sometimes picked instead of a log.
+struct Signature {
+  const char* bytes;
+  size_t size;
+  const char* what;
+};
+
+const Signature signatures[] = {
+    {"%PDF-", 5, "a PDF document"},
+    {"PK\x03\x04", 4, "a zip archive or an office document"},
+    {"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8, "an old office document"},
+    {"{\\rtf", 5, "an RTF document"},
+    {"\x1F\x8B", 2, "a gzip archive"},
+    {"Rar!\x1A\x07", 6, "a RAR archive"},
+    {"7z\xBC\xAF\x27\x1C", 6, "a 7-Zip archive"},
+    {nullptr, 0, nullptr},
+};
+
+bool starts_with(const unsigned char* bytes, size_t count, const char* prefix, size_t size) {
+  return count >= size && std::memcmp(bytes, prefix, size) == 0;
+}
+
+// The encoding of text without a byte-order mark: UTF-16 shows as a NUL byte
+// in most of the even (big-endian) or odd (little-endian) places, since logs
+// are mostly ASCII.
+TextEncoding guess_utf16(const unsigned char* bytes, size_t count) {
+  size_t units = count / 2 < 256 ? count / 2 : 256;
+  if (units < 2) return TEXT_BYTES;
+  size_t zero_even = 0, zero_odd = 0;
+  for (size_t i = 0; i < units; ++i) {
+    zero_even += bytes[2 * i] == 0;
+    zero_odd += bytes[2 * i + 1] == 0;
+  }
+  if (zero_odd * 4 >= units * 3 && zero_even * 8 < units) return TEXT_UTF16LE;
+  if (zero_even * 4 >= units * 3 && zero_odd * 8 < units) return TEXT_UTF16BE;
+  return TEXT_BYTES;
+}
+
+// True when the text (8-bit, or every other byte of UTF-16) starts, after
+// white space, with "<?xml" or "<ADX", in any case.
+bool starts_as_xml(const unsigned char* bytes, size_t count, size_t step) {
+  char start[6] = {};
+  size_t used = 0;
+  for (size_t i = 0; i < count && used < 5; i += step) {
+    char c = static_cast<char>(bytes[i]);
+    if (used == 0 && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) continue;
+    start[used++] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  return std::strncmp(start, "<?XML", 5) == 0 || std::strncmp(start, "<ADX", 4) == 0;
+}
+
+void put_utf8(char*& out, unsigned long code) {
+  if (code < 0x80) {
+    *out++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+constexpr unsigned long replacement_character = 0xFFFD;
+
+}  // namespace
+
+LogIdentity identify_log(const unsigned char* bytes, size_t count) {
+  LogIdentity identity{};
+  if (starts_with(bytes, count, "\xFF\xFE", 2) || starts_with(bytes, count, "\xFE\xFF", 2)) {
+    identity.encoding = bytes[0] == 0xFF ? TEXT_UTF16LE : TEXT_UTF16BE;
+    identity.skip = 2;
+  } else {
+    identity.encoding = guess_utf16(bytes, count);
+  }
+  const unsigned char* text = bytes + identity.skip;
+  size_t left = count - identity.skip;
+  if (identity.encoding != TEXT_BYTES) {
+    size_t first = identity.encoding == TEXT_UTF16LE ? 0 : 1;
+    if (left > first && starts_as_xml(text + first, left - first, 2)) identity.kind = LOG_ADX;
+    return identity;
+  }
+  size_t bom = starts_with(text, left, "\xEF\xBB\xBF", 3) ? 3 : 0;
+  if (starts_as_xml(text + bom, left - bom, 1)) {
+    identity.kind = LOG_ADX;
+    return identity;
+  }
+  for (const Signature* signature = signatures; signature->bytes; ++signature) {
+    if (starts_with(text, left, signature->bytes, signature->size)) {
+      identity.kind = LOG_OTHER;
+      identity.what = signature->what;
+      return identity;
+    }
+  }
+  if (std::memchr(text, '\0', left)) {
+    identity.kind = LOG_OTHER;
+    identity.what = "binary data, not text";
+  }
+  return identity;
+}
+
+size_t utf16_to_utf8(const unsigned char* in, size_t count, bool big_endian, bool final, char* out,
+                     size_t room, size_t& consumed) {
+  char* start = out;
+  char* limit = out + room;
+  size_t at = 0;
+  auto unit = [&](size_t i) {
+    return big_endian ? (static_cast<unsigned>(in[i]) << 8 | in[i + 1])
+                      : (static_cast<unsigned>(in[i + 1]) << 8 | in[i]);
+  };
+  while (at + 1 < count && limit - out >= 4) {
+    unsigned long code = unit(at);
+    size_t used = 2;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (at + 3 >= count && !final) break;  // its pair comes with the next read
+      unsigned long low = at + 3 < count ? unit(at + 2) : 0;
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        used = 4;
+      } else {
+        code = replacement_character;
+      }
+    } else if (code >= 0xDC00 && code <= 0xDFFF) {
+      code = replacement_character;
+    }
+    put_utf8(out, code);
+    at += used;
+  }
+  if (final && at + 1 == count && limit - out >= 3) {  // an odd byte at the very end
+    put_utf8(out, replacement_character);
+    ++at;
+  }
+  consumed = at;
+  return static_cast<size_t>(out - start);
+}
