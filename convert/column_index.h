@@ -1,6 +1,7 @@
 // Inside the conversion module only: the index behind ColumnList::index,
-// filled by the driver as pass 1 finds names, and used by the record writer
-// to put a record's fields into their cells without a tree search per column.
+// filled by the driver as pass 1 finds names, and used by the record writers
+// (CSV and workbook) to put a record's fields into their cells without a
+// tree search per column.
 #pragma once
 
 #include <cstdint>
@@ -21,3 +22,11 @@ struct ColumnIndex {
 // Returns the slot of the column named exactly `name`, or -1 when there is none.
 // `columns` must have an index.
 int32_t column_slot(const ColumnList& columns, const char* name);
+
+// Returns the index's cell table holding, for each column, the record's field
+// of that name or null: one hash look-up per field of the record instead of a
+// tree search per column. The caller sets each entry it reads back to null
+// before the next record. Returns null when the table cannot be used (a
+// column list without an index, or whose names were not all added through
+// it, or no memory for the cells); the caller then searches the tree.
+const AdifField** cells_of(const AdifRecord* record, const ColumnList& columns);

@@ -61,11 +61,30 @@ bool init_column_list(ColumnList& columns);
 // Releases the table and its names; the list is empty afterwards.
 void free_column_list(ColumnList& columns);
 
+// How a CSV file is written. Zero-filled, it is the plain CSV: comma
+// separated, QSO_DATE as 5-Jan-2024, no byte-order mark.
+struct CsvStyle {
+  char separator;  // ',' (also 0), ';' or '\t'; any other byte counts as ','
+  bool iso_dates;  // every date column's real YYYYMMDD dates as 2024-01-05,
+                   // its other values as text (see column_kind in cell_kind.h)
+  bool bom;        // the header line starts with the UTF-8 byte-order mark
+};
+
 // Writes the header line: the column names separated by ",", then "\n".
 void write_CSV_header(FILE* output, const ColumnList& columns);
 
+// Writes the header line in `style`: the byte-order mark if asked for, the
+// column names separated by the separator, then "\n".
+void write_CSV_header(FILE* output, const ColumnList& columns, const CsvStyle& style);
+
 // Writes `record` as one CSV line, one cell per column, then "\n".
 void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& columns);
+
+// Writes `record` as one CSV line in `style`. A value holding the separator is
+// quoted as one holding a comma is (a ';' alone never quotes a value of a
+// comma-separated line).
+void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& columns,
+                      const CsvStyle& style);
 
 // Writes `value` as one CSV text cell: in double quotes when it holds a comma,
 // apostrophe, carriage return, line feed or double quote, or when

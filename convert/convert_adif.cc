@@ -74,10 +74,37 @@ void add_column(const char* name, ColumnList& columns, int& name_count) {
   }
 }
 
+void place_fields(const AdifField* node, const ColumnList& columns, const AdifField** cells) {
+  while (node) {
+    place_fields(node->left, columns, cells);
+    int32_t slot = column_slot(columns, node->name);
+    if (slot >= 0) cells[slot] = node;
+    node = node->right;
+  }
+}
+
 }  // namespace
 
 int32_t column_slot(const ColumnList& columns, const char* name) {
   return columns.index->slots[find_bucket(columns, name)] - 1;
+}
+
+const AdifField** cells_of(const AdifRecord* record, const ColumnList& columns) {
+  ColumnIndex* index = columns.index;
+  if (!index || index->names != columns.names || !columns.names) return nullptr;
+  int32_t held = index->held;
+  if (columns.names[held] || (held > 0 && !columns.names[held - 1])) return nullptr;
+  if (index->cell_capacity < held) {
+    // Grown to the column list's capacity, so it is grown a few times at most.
+    auto* cells = static_cast<const AdifField**>(
+        std::calloc(static_cast<size_t>(columns.capacity), sizeof(AdifField*)));
+    if (!cells) return nullptr;
+    std::free(index->cells);
+    index->cells = cells;
+    index->cell_capacity = columns.capacity;
+  }
+  place_fields(record->root, columns, index->cells);
+  return index->cells;
 }
 
 bool init_column_list(ColumnList& columns) {
@@ -117,17 +144,6 @@ void collect_field_names(const AdifField* root, ColumnList& columns, int& name_c
     add_column(root->name, columns, name_count);
     root = root->right;
   }
-}
-
-void write_CSV_header(FILE* output, const ColumnList& columns) {
-  for (char** column = columns.names; column && *column; ++column) {
-    if (column != columns.names) std::fputc(',', output);
-    // A name holding a comma, quote or line break would split or shift the
-    // header's cells, so such a name is quoted like a cell; the usual names
-    // are written as they stand.
-    write_CSV_text(output, *column, false);
-  }
-  std::fputc('\n', output);
 }
 
 int process_ADIF_records(FILE* input, FILE* output, ColumnList& columns, bool collect_columns,

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert/cell_kind.h"
 #include "convert/column_index.h"
 #include "convert/convert.h"
 
@@ -44,14 +45,16 @@ void put_byte(LineBuffer& line, char byte) {
 }
 
 // What a byte means in a text cell: 1 for the bytes that make a cell quoted
-// (comma, apostrophe, carriage return, line feed), 2 for the double quote,
-// which also makes it quoted and is written twice; 0 for every other byte.
+// (comma, apostrophe, carriage return, line feed, and the separator when it
+// is not a comma), 2 for the double quote, which also makes it quoted and is
+// written twice; 0 for every other byte. One table per separator.
 struct CellBytes {
   unsigned char kind[256];
 };
 
-constexpr CellBytes make_cell_bytes() {
+constexpr CellBytes make_cell_bytes(char separator) {
   CellBytes bytes{};
+  bytes.kind[static_cast<unsigned char>(separator)] = 1;
   bytes.kind[static_cast<int>(',')] = 1;
   bytes.kind[static_cast<int>('\'')] = 1;
   bytes.kind[static_cast<int>('\r')] = 1;
@@ -60,15 +63,33 @@ constexpr CellBytes make_cell_bytes() {
   return bytes;
 }
 
-constexpr CellBytes cell_bytes = make_cell_bytes();
+constexpr CellBytes comma_cell_bytes = make_cell_bytes(',');
+constexpr CellBytes semicolon_cell_bytes = make_cell_bytes(';');
+constexpr CellBytes tab_cell_bytes = make_cell_bytes('\t');
 
-// Puts a text cell: in double quotes when the value holds a comma,
-// apostrophe, line break or double quote, or when `always_quoted`; every
-// double quote doubled. One pass finds the length and what the value holds.
-void put_text_cell(LineBuffer& line, const char* value, bool always_quoted) {
+// A CsvStyle made ready for writing: the separator and its byte table.
+struct LineStyle {
+  char separator;
+  bool iso_dates;
+  const CellBytes* bytes;
+};
+
+LineStyle make_line_style(const CsvStyle& style) {
+  LineStyle line{',', style.iso_dates, &comma_cell_bytes};
+  if (style.separator == ';') line = {';', style.iso_dates, &semicolon_cell_bytes};
+  if (style.separator == '\t') line = {'\t', style.iso_dates, &tab_cell_bytes};
+  return line;
+}
+
+// Puts a text cell: in double quotes when the value holds a byte that
+// `bytes` marks (a comma, apostrophe, line break, double quote or the
+// separator), or when `always_quoted`; every double quote doubled. One pass
+// finds the length and what the value holds.
+void put_text_cell(LineBuffer& line, const char* value, bool always_quoted,
+                   const CellBytes& bytes) {
   unsigned char holds = 0;
   const char* end = value;
-  for (; *end; ++end) holds |= cell_bytes.kind[static_cast<unsigned char>(*end)];
+  for (; *end; ++end) holds |= bytes.kind[static_cast<unsigned char>(*end)];
   bool quoted = always_quoted || holds != 0;
   if (quoted) put_byte(line, '"');
   if (holds & 2) {
@@ -115,9 +136,25 @@ bool is_time_name(const char* name) {
   return name[0] == 'T' && (is_name(name, "TIME_ON") || is_name(name, "TIME_OFF"));
 }
 
+// Puts the cell of `field` in a date column as an ISO date when it holds a
+// real date, else as a text cell.
+void put_iso_date_cell(LineBuffer& line, const AdifField* field, const CellBytes& bytes) {
+  int year, month, day;
+  if (read_date(field->value, static_cast<size_t>(field->length), year, month, day)) {
+    char text[11];
+    put_bytes(line, text, iso_date_text(year, month, day, text));
+  } else {
+    put_text_cell(line, field->value, false, bytes);
+  }
+}
+
 // Puts the cell of `field` (null for an empty cell).
-void put_cell(LineBuffer& line, const AdifField* field) {
+void put_cell(LineBuffer& line, const AdifField* field, const LineStyle& style) {
   if (!field) return;
+  if (style.iso_dates && column_kind(field->name) == CELL_DATE) {
+    put_iso_date_cell(line, field, *style.bytes);
+    return;
+  }
   if (field->name[0] == 'Q' && is_name(field->name, "QSO_DATE")) {
     int date = parse_decimal(field->value);
     // A date without a real month keeps its stored text, so nothing is lost.
@@ -127,39 +164,7 @@ void put_cell(LineBuffer& line, const AdifField* field) {
       return;
     }
   }
-  put_text_cell(line, field->value, is_time_name(field->name));
-}
-
-void place_fields(const AdifField* node, const ColumnList& columns, const AdifField** cells) {
-  while (node) {
-    place_fields(node->left, columns, cells);
-    int32_t slot = column_slot(columns, node->name);
-    if (slot >= 0) cells[slot] = node;
-    node = node->right;
-  }
-}
-
-// Returns the index's cell table holding, for each column, the record's field
-// of that name or null: one hash look-up per field of the record instead of a
-// tree search per column. Returns null when the table cannot be used (a
-// column list without an index, or whose names were not all added through
-// it, or no memory for the cells); the caller then searches the tree.
-const AdifField** cells_of(const AdifRecord* record, const ColumnList& columns) {
-  ColumnIndex* index = columns.index;
-  if (!index || index->names != columns.names || !columns.names) return nullptr;
-  int32_t held = index->held;
-  if (columns.names[held] || (held > 0 && !columns.names[held - 1])) return nullptr;
-  if (index->cell_capacity < held) {
-    // Grown to the column list's capacity, so it is grown a few times at most.
-    auto* cells = static_cast<const AdifField**>(
-        std::calloc(static_cast<size_t>(columns.capacity), sizeof(AdifField*)));
-    if (!cells) return nullptr;
-    std::free(index->cells);
-    index->cells = cells;
-    index->cell_capacity = columns.capacity;
-  }
-  place_fields(record->root, columns, index->cells);
-  return index->cells;
+  put_text_cell(line, field->value, is_time_name(field->name), *style.bytes);
 }
 
 }  // namespace
@@ -168,7 +173,7 @@ void write_CSV_text(FILE* output, const char* value, bool always_quoted) {
   LineBuffer line;
   line.output = output;
   line.used = 0;
-  put_text_cell(line, value, always_quoted);
+  put_text_cell(line, value, always_quoted, comma_cell_bytes);
   flush_line(line);
 }
 
@@ -182,21 +187,48 @@ void format_QSO_date(FILE* output, int date) {
   std::fwrite(text, 1, date_text(date, text), output);
 }
 
+void write_CSV_header(FILE* output, const ColumnList& columns) {
+  write_CSV_header(output, columns, CsvStyle{});
+}
+
+void write_CSV_header(FILE* output, const ColumnList& columns, const CsvStyle& style) {
+  const LineStyle shape = make_line_style(style);
+  LineBuffer line;
+  line.output = output;
+  line.used = 0;
+  if (style.bom) put_bytes(line, "\xEF\xBB\xBF", 3);
+  for (char** column = columns.names; column && *column; ++column) {
+    if (column != columns.names) put_byte(line, shape.separator);
+    // A name holding a separator, quote or line break would split or shift
+    // the header's cells, so such a name is quoted like a cell; the usual
+    // names are written as they stand.
+    put_text_cell(line, *column, false, *shape.bytes);
+  }
+  put_byte(line, '\n');
+  flush_line(line);
+}
+
 void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& columns) {
+  write_CSV_record(output, record, columns, CsvStyle{});
+}
+
+void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& columns,
+                      const CsvStyle& style) {
+  const LineStyle shape = make_line_style(style);
   LineBuffer line;
   line.output = output;
   line.used = 0;
   const AdifField** cells = cells_of(record, columns);
   if (cells) {
     for (int32_t slot = 0; slot < columns.index->held; ++slot) {
-      if (slot) put_byte(line, ',');
-      put_cell(line, cells[slot]);
+      if (slot) put_byte(line, shape.separator);
+      put_cell(line, cells[slot], shape);
       cells[slot] = nullptr;
     }
   } else {
     for (char** column = columns.names; column && *column; ++column) {
-      if (column != columns.names) put_byte(line, ',');
-      put_cell(line, find_field(record->root, *column));
+      if (column != columns.names) put_byte(line, shape.separator);
+      put_cell(line, find_field(record->root, *column), shape);
     }
   }
   put_byte(line, '\n');

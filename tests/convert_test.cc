@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/cell_kind.h"
 #include "tests/conversion_run.h"
 #include "tests/test_streams.h"
 
@@ -151,6 +152,148 @@ TEST(CsvWriter, FormatQsoDateNeverReadsPastTheMonthTable) {
     format_QSO_date(out.get(), row.date);
     EXPECT_EQ(stream_bytes(out.get()), row.text);
     EXPECT_EQ(QSO_date_has_month(row.date), row.has_month) << row.date;
+  }
+}
+
+// The header and the line of the one record of `adif` in `style`.
+std::string styled_csv(const CsvStyle& style, const std::string& adif,
+                       const std::vector<std::string>& names) {
+  Columns columns(names);
+  ParsedRecord parsed(adif);
+  StreamPtr out = empty_stream();
+  write_CSV_header(out.get(), columns.list, style);
+  write_CSV_record(out.get(), parsed.record, columns.list, style);
+  return stream_bytes(out.get());
+}
+
+TEST(CsvWriter, Styles) {
+  const CsvStyle semicolon{';', false, false}, tab{'\t', false, false}, iso{0, true, false};
+  const std::string dates = "<QSO_DATE:8>20240105<QSLRDATE:8>20241120<QSO_DATE_OFF:8>20240231";
+  struct Row {
+    CsvStyle style;
+    std::string adif;
+    std::vector<std::string> names;
+    std::string csv;
+  } rows[] = {
+      {semicolon,
+       "<CALL:3>A;B<COMMENT:3>a,b<RST_RCVD:3>-08<EOR>",
+       {"CALL", "COMMENT", "RST_RCVD"},
+       "CALL;COMMENT;RST_RCVD\n\"A;B\";\"a,b\";-08\n"},
+      {semicolon, "<X;Y:1>1<EOR>", {"X;Y"}, "\"X;Y\"\n1\n"},
+      {tab,
+       "<CALL:3>A\tB<COMMENT:3>a;b<EOR>",
+       {"CALL", "COMMENT"},
+       "CALL\tCOMMENT\n\"A\tB\"\ta;b\n"},
+      {iso,
+       dates + "<TIME_ON:4>0930<EOR>",
+       {"QSO_DATE", "QSLRDATE", "QSO_DATE_OFF", "TIME_ON"},
+       "QSO_DATE,QSLRDATE,QSO_DATE_OFF,TIME_ON\n2024-01-05,2024-11-20,20240231,\"0930\"\n"},
+      {iso, "<QSO_DATE:8>20241305<EOR>", {"QSO_DATE"}, "QSO_DATE\n20241305\n"},
+      {iso, "<QSO_DATE:8>20240231<EOR>", {"QSO_DATE"}, "QSO_DATE\n20240231\n"},
+      {iso, "<QSO_DATE:10>2024,01,05<EOR>", {"QSO_DATE"}, "QSO_DATE\n\"2024,01,05\"\n"},
+      {{0, false, true},
+       "<CALL:1>A<EOR>",
+       {"CALL"},
+       "\xEF\xBB\xBF"
+       "CALL\nA\n"},
+      {{';', true, true},
+       "<QSO_DATE:8>20240105<EOR>",
+       {"QSO_DATE"},
+       "\xEF\xBB\xBF"
+       "QSO_DATE\n2024-01-05\n"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(styled_csv(row.style, row.adif + "\n", row.names), row.csv) << row.adif;
+  }
+}
+
+TEST(CellKind, ColumnsByName) {
+  struct Row {
+    const char* name;
+    CellKind kind;
+  } rows[] = {
+      {"QSO_DATE", CELL_DATE},      {"QSO_DATE_OFF", CELL_DATE}, {"QSLRDATE", CELL_DATE},
+      {"TIME_ON", CELL_TIME},       {"TIME_OFF", CELL_TIME},     {"FREQ", CELL_NUMBER},
+      {"MY_ITU_ZONE", CELL_NUMBER}, {"STX", CELL_NUMBER},        {"STX_STRING", CELL_TEXT},
+      {"DATES", CELL_TEXT},         {"TIME", CELL_TEXT},         {"CALL", CELL_TEXT},
+  };
+  for (const Row& row : rows) EXPECT_EQ(column_kind(row.name), row.kind) << row.name;
+}
+
+TEST(CellKind, Dates) {
+  struct Row {
+    const char* value;
+    int date;  // YYYYMMDD read back, or 0 for a value that is no date
+  } rows[] = {
+      {"20240105", 20240105}, {"19000101", 19000101},
+      {"18991231", 0},        {"20240229", 20240229},
+      {"20230229", 0},        {"19000229", 0},
+      {"20000229", 20000229}, {"20240231", 0},
+      {"20241301", 0},        {"20240100", 0},
+      {"2024010", 0},         {"202401050", 0},
+      {"2024-1-5", 0},        {"", 0},
+  };
+  for (const Row& row : rows) {
+    int year = 0, month = 0, day = 0;
+    bool date = read_date(row.value, std::strlen(row.value), year, month, day);
+    EXPECT_EQ(date ? year * 10000 + month * 100 + day : 0, row.date) << row.value;
+  }
+  char text[11];
+  EXPECT_EQ(iso_date_text(2024, 1, 5, text), 10u);
+  EXPECT_STREQ(text, "2024-01-05");
+}
+
+TEST(CellKind, Times) {
+  struct Row {
+    const char* value;
+    int time;  // HHMMSS read back, or -1 for a value that is no time
+  } rows[] = {
+      {"0930", 93000}, {"093015", 93015}, {"0000", 0},   {"235959", 235959},
+      {"2400", -1},    {"2460", -1},      {"0960", -1},  {"235960", -1},
+      {"930", -1},     {"09301", -1},     {"09:30", -1},
+  };
+  for (const Row& row : rows) {
+    int hour = 0, minute = 0, second = 0;
+    bool time = read_time(row.value, std::strlen(row.value), hour, minute, second);
+    EXPECT_EQ(time ? hour * 10000 + minute * 100 + second : -1, row.time) << row.value;
+  }
+}
+
+TEST(CellKind, Numbers) {
+  struct Row {
+    const char* value;
+    bool number;
+    double read;
+    int decimals;
+  } rows[] = {
+      {"14.0740", true, 14.074, 4},
+      {"0", true, 0, 0},
+      {"0.5", true, 0.5, 1},
+      {"-8", true, -8, 0},
+      {"-0.25", true, -0.25, 2},
+      {"123456789012345", true, 123456789012345.0, 0},
+      {"0.00000000000001", true, 1e-14, 14},
+      {"1234567890123456", false, 0, 0},
+      {"007", false, 0, 0},
+      {"00.5", false, 0, 0},
+      {"+5", false, 0, 0},
+      {"1e3", false, 0, 0},
+      {"14.", false, 0, 0},
+      {".5", false, 0, 0},
+      {"-0", false, 0, 0},
+      {"-0.0", false, 0, 0},
+      {"-", false, 0, 0},
+      {"", false, 0, 0},
+      {"1,5", false, 0, 0},
+      {" 5", false, 0, 0},
+  };
+  for (const Row& row : rows) {
+    double read = 0;
+    int decimals = 0;
+    EXPECT_EQ(read_number(row.value, std::strlen(row.value), read, decimals), row.number)
+        << row.value;
+    EXPECT_EQ(read, row.read) << row.value;
+    EXPECT_EQ(decimals, row.decimals) << row.value;
   }
 }
 

@@ -1,0 +1,44 @@
+// Cell kinds: what the values of a column become in a spreadsheet, decided
+// once per column by its name, and the checks a value must pass to be written
+// as a date, a time or a number rather than as text.
+#pragma once
+
+#include <cstddef>
+
+// The kind of a column's cells.
+enum CellKind {
+  CELL_TEXT = 0,   // every value a text cell
+  CELL_DATE = 1,   // YYYYMMDD values of real dates are date cells
+  CELL_TIME = 2,   // HHMM and HHMMSS values of real times are time cells
+  CELL_NUMBER = 3  // plain decimals are number cells
+};
+
+// The names of the number fields, ended by a null entry.
+extern const char* const number_field_names[];
+
+// Returns the kind of the column named `name`: CELL_DATE for QSO_DATE_OFF and
+// every name ending in DATE, CELL_TIME for TIME_ON and TIME_OFF, CELL_NUMBER
+// for the names of number_field_names, otherwise CELL_TEXT.
+CellKind column_kind(const char* name);
+
+// Returns true when the `length` bytes at `value` are exactly 8 digits YYYYMMDD
+// of a real calendar date from 1900-01-01 on, and then sets `year`, `month`
+// and `day`; leaves them untouched otherwise.
+bool read_date(const char* value, size_t length, int& year, int& month, int& day);
+
+// Returns true when the `length` bytes at `value` are exactly 4 digits HHMM or
+// 6 digits HHMMSS of a real time (hours 00-23, minutes and seconds 00-59), and
+// then sets `hour`, `minute` and `second` (0 for 4 digits).
+bool read_time(const char* value, size_t length, int& hour, int& minute, int& second);
+
+// Returns true when the `length` bytes at `value` are a plain decimal that a
+// spreadsheet shows back as the same text: an optional '-', digits without a
+// leading zero (a single 0 before the point is allowed), an optional point
+// followed by at least one digit, at most 15 digits in all, and not zero with
+// a '-'. Then sets `number` to its value and `decimals` to the digits after
+// the point.
+bool read_number(const char* value, size_t length, double& number, int& decimals);
+
+// Writes the ISO text of a date, such as 2024-01-05, and a NUL at `out` (at
+// least 11 bytes); `year` must be 0 to 9999. Returns the length, 10.
+size_t iso_date_text(int year, int month, int day, char* out);
