@@ -8,9 +8,9 @@
 #include <string>
 
 #include "convert/convert.h"
+#include "os/file_identity.h"
+#include "os/terminal.h"
 #include "util/console.h"
-#include "util/file_identity.h"
-#include "util/terminal.h"
 
 namespace {
 

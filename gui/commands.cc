@@ -12,7 +12,7 @@
 
 #include "gui/main_window.h"
 #include "gui/resource.h"
-#include "util/file_identity.h"
+#include "os/file_identity.h"
 
 FrontEnd front_end;
 

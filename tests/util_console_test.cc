@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "os/terminal.h"
 #include "tests/test_streams.h"
 #include "util/console.h"
-#include "util/terminal.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "adif/adif.h"
-#include "util/gmt_time.h"
+#include "os/gmt_time.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // GMT calendar seconds by plain calendar arithmetic: no time zone is
 // consulted, so the result is the same whatever TZ says.
-#include "util/gmt_time.h"
+#include "os/gmt_time.h"
 
 namespace {
 

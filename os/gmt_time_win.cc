@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "util/gmt_time.h"
+#include "os/gmt_time.h"
 
 namespace {
 

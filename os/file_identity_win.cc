@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "util/file_identity.h"
+#include "os/file_identity.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // same_file for POSIX systems: the device and inode numbers of both files.
 #include <sys/stat.h>
 
-#include "util/file_identity.h"
+#include "os/file_identity.h"
 
 bool same_file(const char* first, const char* second) {
   struct stat a {};

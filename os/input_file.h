@@ -1,0 +1,71 @@
+// What a conversion needs to know of its input: which file it is, whether it
+// changed while it was read, whether it can be read twice, and a temporary
+// copy for a stream that cannot; plus the standard streams and error texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Which file a stream or path is: device and file number (Windows: volume
+// serial number and file index). Zero-filled, it is unknown.
+struct FileIdentity {
+  uint64_t device;
+  uint64_t number;
+  bool known;
+};
+
+// Sets `id` to the identity of the file under the open `stream`; false (and
+// `id` unknown) when the system cannot tell.
+bool stream_identity(FILE* stream, FileIdentity& id);
+
+// Sets `id` to the identity of the existing file `path`; false (and `id`
+// unknown) when there is none.
+bool path_identity(const char* path, FileIdentity& id);
+
+// Returns true when both identities are known and the same file.
+bool same_identity(const FileIdentity& a, const FileIdentity& b);
+
+// Size and time of last change of a file, to notice a log that changes while
+// it is read. Zero-filled, it is unknown.
+struct FileStamp {
+  int64_t size;      // bytes
+  int64_t modified;  // in the system's own units (ns on POSIX, 100 ns on Windows)
+  bool known;
+};
+
+// Sets `stamp` to that of the file under the open `stream`; false (and
+// `stamp` unknown) when the system cannot tell.
+bool stream_stamp(FILE* stream, FileStamp& stamp);
+
+// Returns true when both stamps are known and equal.
+bool same_stamp(const FileStamp& a, const FileStamp& b);
+
+// Returns true when `stream` is a regular file positioned at its start (both
+// the descriptor's offset and the stream's position are 0), so that it can be
+// read twice from its start.
+bool is_regular_file_at_start(FILE* stream);
+
+// Copies what remains of `source` into a new temporary file in the temporary
+// folder that the system removes once it is closed, and returns it (owned by
+// the caller, to fclose) positioned at its start. Null when that fails, with
+// `error` (an errno value) and `read_failed`: true when reading `source`
+// failed, false when making or writing the copy did.
+FILE* spool_to_temporary_file(FILE* source, int& error, bool& read_failed);
+
+// Copies the temporary folder's path, without a trailing separator, into
+// `folder` of `size` bytes: $TMPDIR or /tmp (Windows: GetTempPathA, never a
+// drive's root). False when it does not fit or there is none.
+bool temporary_folder(char* folder, size_t size);
+
+// Reopens each closed standard descriptor 0, 1 or 2 (Windows: each invalid
+// standard handle) on the null device, so that no file opened later takes
+// its number and receives what is meant for a standard stream.
+void reopen_closed_standard_streams();
+
+// Switches `stream` (standard input or output) to binary mode on Windows, so
+// that bytes pass unchanged; does nothing elsewhere.
+void set_binary_mode(FILE* stream);
+
+// Returns the system's text for the errno value `error` (static storage).
+const char* system_error_text(int error);

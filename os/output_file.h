@@ -1,0 +1,51 @@
+// An output written under a temporary name in its target's own folder and put
+// in place only when complete: a failed or interrupted run leaves the previous
+// target as it was. A target that exists but is not a regular file (a device
+// such as /dev/null or NUL, a pipe) cannot be replaced and is written in place.
+#pragma once
+
+#include <cstdio>
+
+struct OutputWriter;
+
+// One output being written. Create it zero-filled; output_file_begin fills
+// it, output_file_commit or output_file_discard empties it again. It owns its
+// paths and its stream.
+struct OutputFile {
+  FILE* stream;  // open for binary writing (fileno may be -1); the caller may close it and set it
+                 // null
+  char* target_path;     // the file to replace (malloc'd copy)
+  char* temporary_path;  // the file being written (malloc'd), null when written in place
+  OutputWriter* writer;  // what records the first write error of `stream` (internal)
+  int pending_slot;      // where a signal finds `temporary_path` to remove it, 0 for nowhere
+};
+
+// Creates a new temporary file beside `target_path` (exclusively, named
+// .NAME.XXXXXX.part in the same folder) and opens `file.stream` on it for
+// binary writing. False with `error` (an errno value) when it cannot be made;
+// nothing is left behind then.
+bool output_file_begin(OutputFile& file, const char* target_path, int& error);
+
+// Returns the path being written: the temporary file, or the target itself
+// when it is written in place. Owned by `file`; for a library that writes a
+// file by its path after the caller closed `file.stream` and set it null.
+const char* output_file_path(const OutputFile& file);
+
+// Flushes and checks the stream (if still open), syncs the data to disk,
+// closes it, gives it the permission bits of the existing target (or those of
+// a new file under the umask) and renames it over the target, then syncs the
+// folder. On any failure the temporary file is removed, the target is
+// untouched and false returned with the errno value of the first failure
+// (ENOSPC for a full disk). `file` is empty afterwards either way.
+bool output_file_commit(OutputFile& file, int& error);
+
+// Closes the stream and removes the temporary file; the target is untouched.
+// Safe on an empty `file`, so twice or after commit.
+void output_file_discard(OutputFile& file);
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP (Windows: a console
+// control handler) that remove the temporary file of every output not yet
+// committed or discarded, then end the process as the signal would. A signal
+// that was ignored when this is called stays ignored. Up to 16 outputs at a
+// time are covered.
+void remove_output_files_on_signals();

@@ -1,0 +1,270 @@
+// Output files on POSIX systems: mkstemps beside the target, fsync, fchmod,
+// rename and a sync of the folder. With the GNU C library the stream writes
+// through a cookie that keeps the errno value of the first failed write, which
+// the C library's stream would otherwise forget.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <new>
+
+#include "os/output_file.h"
+#include "os/pending_files.h"
+
+// The descriptor under the stream and the first write error seen on it.
+struct OutputWriter {
+  int descriptor;
+  int error;
+};
+
+namespace {
+
+#ifdef __GLIBC__
+ssize_t writer_write(void* cookie, const char* data, size_t size) {
+  OutputWriter& writer = *static_cast<OutputWriter*>(cookie);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t wrote = write(writer.descriptor, data + done, size - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (!writer.error) writer.error = wrote < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+int writer_seek(void* cookie, off64_t* position, int whence) {
+  off64_t at = lseek64(static_cast<OutputWriter*>(cookie)->descriptor, *position, whence);
+  if (at < 0) return -1;
+  *position = at;
+  return 0;
+}
+
+int writer_close(void* cookie) {
+  OutputWriter& writer = *static_cast<OutputWriter*>(cookie);
+  int result = close(writer.descriptor);
+  writer.descriptor = -1;
+  return result;
+}
+
+FILE* open_stream(OutputWriter& writer) {
+  cookie_io_functions_t functions{};
+  functions.write = writer_write;
+  functions.seek = writer_seek;
+  functions.close = writer_close;
+  return fopencookie(&writer, "wb", functions);
+}
+
+// The errno value of the failed write that set the stream's error flag.
+int write_error(const OutputWriter& writer) { return writer.error ? writer.error : EIO; }
+#else
+FILE* open_stream(OutputWriter& writer) { return fdopen(writer.descriptor, "wb"); }
+
+// The cause of a failed write, which the stream did not keep: a full file
+// system or an exceeded file-size limit, else a plain input/output error.
+int write_error(const OutputWriter& writer) {
+  struct statvfs space {};
+  if (writer.descriptor >= 0 && fstatvfs(writer.descriptor, &space) == 0 &&
+      space.f_bavail * space.f_frsize < 65536) {
+    return ENOSPC;
+  }
+  return EIO;
+}
+#endif
+
+// Returns a malloc'd copy of `path` with its last component NAME replaced by
+// .NAME.XXXXXX.part, or null when memory runs out.
+char* temporary_name(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
+  size_t length = std::strlen(path);
+  char* name = static_cast<char*>(std::malloc(length + sizeof ". .XXXXXX.part"));
+  if (!name) return nullptr;
+  std::memcpy(name, path, folder);
+  name[folder] = '.';
+  std::memcpy(name + folder + 1, path + folder, length - folder);
+  std::strcpy(name + length + 1, ".XXXXXX.part");
+  return name;
+}
+
+// The permission bits for the new target: those of the file it replaces, or
+// those the umask leaves of a new file's.
+mode_t target_mode(const char* target_path) {
+  struct stat info {};
+  if (stat(target_path, &info) == 0) return info.st_mode & 07777;
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// Syncs the folder of `path`, so that a rename into it survives a crash. A
+// file system that cannot sync folders has nothing to sync.
+void sync_folder(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  int folder = -1;
+  if (!slash) {
+    folder = open(".", O_RDONLY | O_CLOEXEC);
+  } else {
+    size_t length = static_cast<size_t>(slash - path) + 1;
+    char* name = static_cast<char*>(std::malloc(length + 1));
+    if (!name) return;
+    std::memcpy(name, path, length);
+    name[length] = '\0';
+    folder = open(name, O_RDONLY | O_CLOEXEC);
+    std::free(name);
+  }
+  if (folder < 0) return;
+  fsync(folder);
+  close(folder);
+}
+
+// Frees what `file` owns once its stream is closed, leaving it zero-filled.
+void release(OutputFile& file) {
+  drop_pending_file(file.pending_slot);
+  std::free(file.target_path);
+  std::free(file.temporary_path);
+  delete file.writer;
+  file = OutputFile{};
+}
+
+// Resolves a target that is a symbolic link to the file it names, so that
+// the link stays and its file is replaced; returns a malloc'd path.
+char* resolved_target(const char* target_path) {
+  struct stat info {};
+  if (lstat(target_path, &info) == 0 && S_ISLNK(info.st_mode)) {
+    char* real = realpath(target_path, nullptr);
+    if (real) return real;
+  }
+  return strdup(target_path);
+}
+
+// Opens the stream of `file` on `descriptor`; closes it and returns false
+// with `error` when memory runs out.
+bool open_writer(OutputFile& file, int descriptor, int& error) {
+  file.writer = new (std::nothrow) OutputWriter{descriptor, 0};
+  if (file.writer) file.stream = open_stream(*file.writer);
+  if (file.stream) return true;
+  error = ENOMEM;
+  close(descriptor);
+  return false;
+}
+
+}  // namespace
+
+bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
+  file = OutputFile{};
+  struct stat info {};
+  bool exists = stat(target_path, &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) {
+    error = EISDIR;
+    return false;
+  }
+  file.target_path = resolved_target(target_path);
+  if (!file.target_path) {
+    error = ENOMEM;
+    return false;
+  }
+  int descriptor = -1;
+  if (exists && !S_ISREG(info.st_mode)) {
+    descriptor = open(target_path, O_WRONLY | O_CLOEXEC);
+  } else if ((file.temporary_path = temporary_name(file.target_path)) == nullptr) {
+    errno = ENOMEM;
+  } else if ((descriptor = mkstemps(file.temporary_path, 5)) >= 0) {
+    file.pending_slot = add_pending_file(file.temporary_path);
+    fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+  }
+  if (descriptor < 0) {
+    error = errno;
+    std::free(file.temporary_path);
+    file.temporary_path = nullptr;
+    release(file);
+    return false;
+  }
+  if (open_writer(file, descriptor, error)) return true;
+  output_file_discard(file);
+  return false;
+}
+
+const char* output_file_path(const OutputFile& file) {
+  return file.temporary_path ? file.temporary_path : file.target_path;
+}
+
+bool output_file_commit(OutputFile& file, int& error) {
+  if (!file.target_path) {
+    error = EINVAL;
+    return false;
+  }
+  error = 0;
+  const char* temporary = file.temporary_path;
+  if (file.stream) {
+    if (std::fflush(file.stream) != 0 || std::ferror(file.stream))
+      error = write_error(*file.writer);
+    int descriptor = file.writer->descriptor;
+    if (!error && temporary && fsync(descriptor) != 0) error = errno;
+    if (!error && temporary && fchmod(descriptor, target_mode(file.target_path)) != 0) {
+      error = errno;
+    }
+    if (std::fclose(file.stream) != 0 && !error) error = errno ? errno : EIO;
+    file.stream = nullptr;
+  } else if (file.writer->error) {
+    error = file.writer->error;
+  } else if (temporary) {
+    int descriptor = open(temporary, O_WRONLY | O_CLOEXEC);
+    if (descriptor < 0 || fsync(descriptor) != 0 ||
+        fchmod(descriptor, target_mode(file.target_path)) != 0) {
+      error = errno;
+    }
+    if (descriptor >= 0 && close(descriptor) != 0 && !error) error = errno;
+  }
+  if (!error && temporary && rename(temporary, file.target_path) != 0) error = errno;
+  if (error) {
+    if (temporary) unlink(temporary);
+  } else if (temporary) {
+    sync_folder(file.target_path);
+  }
+  release(file);
+  return !error;
+}
+
+void output_file_discard(OutputFile& file) {
+  if (file.stream) std::fclose(file.stream);
+  file.stream = nullptr;
+  if (file.temporary_path) unlink(file.temporary_path);
+  release(file);
+}
+
+namespace {
+
+const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, 0};
+
+// Removes the pending files, then lets the signal end the process with its
+// default action: raised again, it is delivered as the handler returns.
+void remove_and_raise(int signal_number) {
+  remove_pending_files();
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
+  raise(signal_number);
+}
+
+}  // namespace
+
+void remove_output_files_on_signals() {
+  struct sigaction action {};
+  action.sa_handler = remove_and_raise;
+  sigemptyset(&action.sa_mask);
+  for (const int* signal = cleanup_signals; *signal; ++signal) sigaddset(&action.sa_mask, *signal);
+  for (const int* signal = cleanup_signals; *signal; ++signal) {
+    struct sigaction old {};
+    if (sigaction(*signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    sigaction(*signal, &action, nullptr);
+  }
+}
