@@ -57,6 +57,17 @@ bool starts_as_xml(const unsigned char* bytes, size_t count, size_t step) {
   return std::strncmp(start, "<?XML", 5) == 0 || std::strncmp(start, "<ADX", 4) == 0;
 }
 
+// True when more than one byte in ten is a control character that text does
+// not hold (a stray NUL in a log is reported where it stands, not here).
+bool is_binary(const unsigned char* bytes, size_t count) {
+  size_t control = 0;
+  for (size_t i = 0; i < count; ++i) {
+    unsigned char c = bytes[i];
+    control += c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != 0x1A;
+  }
+  return control * 10 > count;
+}
+
 void put_utf8(char*& out, unsigned long code) {
   if (code < 0x80) {
     *out++ = static_cast<char>(code);
@@ -106,7 +117,7 @@ LogIdentity identify_log(const unsigned char* bytes, size_t count) {
       return identity;
     }
   }
-  if (std::memchr(text, '\0', left)) {
+  if (is_binary(text, left)) {
     identity.kind = LOG_OTHER;
     identity.what = "binary data, not text";
   }

@@ -1,213 +1,278 @@
 #include "cli/convert_command.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 
 #include "convert/convert.h"
-#include "os/file_identity.h"
+#include "os/input_file.h"
 #include "os/terminal.h"
-#include "util/console.h"
 
 namespace {
 
 const char version_text[] = "ledgerly-convert 2.2\n";
 
 const char usage_text[] =
-    "Usage: ledgerly-convert INPUT [OUTPUT]\n"
+    "Usage: ledgerly-convert [OPTION]... INPUT [OUTPUT]\n"
     "       ledgerly-convert --help | --version\n"
     "\n"
-    "Converts the ADIF log INPUT into a CSV file that spreadsheets open directly.\n"
-    "OUTPUT defaults to INPUT with its extension replaced by .CSV.\n"
-    "INPUT - reads the log from standard input (OUTPUT then defaults to -);\n"
-    "OUTPUT - writes the CSV to standard output.\n"
+    "Converts the ADIF or ADX log INPUT (UTF-8, Windows-1252 or UTF-16) into a CSV\n"
+    "file or an Excel workbook. OUTPUT defaults to INPUT with its extension\n"
+    "replaced by .CSV (.xlsx with --format xlsx). INPUT - reads standard input\n"
+    "(OUTPUT then defaults to -); OUTPUT - writes standard output.\n"
     "\n"
-    "Exit status: 0 converted, 1 a file could not be opened, read or written\n"
-    "(or OUTPUT is INPUT), 2 usage error, 3 stopped early at an over-long line.\n";
+    "  --format csv|xlsx   output format; xlsx when OUTPUT ends in .xlsx, else csv\n"
+    "  --columns LIST      the columns to write, in this order (CALL,QSO_DATE,...);\n"
+    "                      a name the log lacks gives an empty column\n"
+    "  --dates iso         CSV: dates as 2024-01-05 instead of 5-Jan-2024\n"
+    "  --separator SEP     CSV: , (default), ; or tab\n"
+    "  --bom               CSV: start with a UTF-8 byte-order mark\n"
+    "\n"
+    "Opening the output in a spreadsheet: pick xlsx. Its times keep their zeros\n"
+    "(09:30), dates and frequencies are real dates and numbers, and names keep\n"
+    "their accents in every locale. For a CSV, --dates iso --bom (and --separator ';'\n"
+    "where the decimal mark is a comma) come closest; the default CSV is for\n"
+    "programs that expect it as it has always been.\n"
+    "\n"
+    "The output is written under a temporary name and replaces OUTPUT only when\n"
+    "complete; a failed or interrupted run leaves the previous OUTPUT as it was.\n"
+    "Standard output cannot be replaced that way: a failed run may leave part of\n"
+    "a CSV there.\n"
+    "\n"
+    "Exit status: 0 converted; 1 a file could not be opened, read or written,\n"
+    "OUTPUT is INPUT, INPUT is not a log, the log changed while it was being\n"
+    "converted, or memory ran out (the previous OUTPUT is kept); 2 usage error;\n"
+    "3 part of the log is not in the output (a line over 8190 characters, a NUL\n"
+    "byte, malformed XML, or a log that ends inside a record): it holds the\n"
+    "records before that point, and the messages say what is missing.\n";
 
-struct CloseFile {
-  void operator()(FILE* file) const { std::fclose(file); }
+// The command line, read.
+struct CommandLine {
+  const char* input;
+  const char* output;
+  std::string derived;  // the output path made from the input's
+  OutputOptions options;
+  bool format_given;
+  bool csv_option_given;
 };
-using FilePtr = std::unique_ptr<FILE, CloseFile>;
 
 bool is_dash(const char* argument) { return std::strcmp(argument, "-") == 0; }
 
-// Buffer size for the streams this command opens itself: the input is read
-// twice and the CSV written once, and the C library's default (the file
-// system's block size, often 4 KiB) costs a system call every few lines.
-constexpr size_t stream_buffer_bytes = size_t{1} << 16;
-
-// Gives `stream`, just opened and not yet used, a buffer of
-// stream_buffer_bytes held in `buffer`, which must outlive the stream. When
-// memory runs out the stream keeps the library's own buffer.
-void use_large_buffer(FILE* stream, std::unique_ptr<char[]>& buffer) {
-  buffer.reset(new (std::nothrow) char[stream_buffer_bytes]);
-  if (buffer) std::setvbuf(stream, buffer.get(), _IOFBF, stream_buffer_bytes);
+bool ends_with_xlsx(const char* path) {
+  size_t length = std::strlen(path);
+  if (length < 5) return false;
+  const char* tail = path + length - 5;
+  return tail[0] == '.' && std::strchr("xX", tail[1]) && std::strchr("lL", tail[2]) &&
+         std::strchr("sS", tail[3]) && std::strchr("xX", tail[4]);
 }
 
-int report(FILE* err, int status, const char* what, const char* path, int error) {
-  std::fprintf(err, "ledgerly-convert: %s %s: %s\n", what, path, std::strerror(error));
-  return status;
+int usage_error(FILE* err, const char* what, const char* argument) {
+  std::fprintf(err, "ledgerly-convert: %s%s\n\n%s", what, argument, usage_text);
+  return EXIT_USAGE;
 }
 
-// Copies `source` into a temporary file and returns it at its start: the
-// conversion reads its input twice, which a pipe or a terminal cannot give.
-// The copy's stream buffer is kept in `stream_buffer`.
-FilePtr spool(FILE* source, std::unique_ptr<char[]>& stream_buffer) {
-  FilePtr copy(std::tmpfile());
-  if (!copy) return nullptr;
-  use_large_buffer(copy.get(), stream_buffer);
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, source)) > 0) {
-    if (std::fwrite(buffer, 1, got, copy.get()) != got) return nullptr;
+// Takes the value of option `name` from `--name=VALUE` or the next argument;
+// null when it has none.
+const char* option_value(const char* name, int argc, char** argv, int& i) {
+  size_t length = std::strlen(name);
+  const char* argument = argv[i];
+  if (std::strncmp(argument, name, length) != 0) return nullptr;
+  if (argument[length] == '=') return argument + length + 1;
+  if (argument[length] != '\0' || i + 1 >= argc) return nullptr;
+  return argv[++i];
+}
+
+// Reads one option at argv[i] (moving i past its value); returns -1 when it
+// was understood, or the exit status to stop with.
+int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FILE* err) {
+  const char* argument = argv[i];
+  const char* value = nullptr;
+  if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+    std::fputs(usage_text, out);
+    return EXIT_CONVERTED;
   }
-  if (std::ferror(source) || std::fflush(copy.get()) != 0) return nullptr;
-  std::rewind(copy.get());
-  return copy;
-}
-
-bool is_repositionable(FILE* stream) {
-  long start = std::ftell(stream);
-  return start >= 0 && std::fseek(stream, start, SEEK_SET) == 0;
-}
-
-// Prints the log as the window shows it: lists 2, 1 and 0, each oldest
-// first, with an empty line after each list that has lines. On a terminal
-// list 2 stands out in reverse video; a file or pipe gets the plain lines.
-void print_log(FILE* err, MessageLog& log) {
-  if (is_terminal(err)) {
-    print_message_log_reversed(err, log);
+  if (std::strcmp(argument, "--version") == 0) {
+    std::fputs(version_text, out);
+    return EXIT_CONVERTED;
+  }
+  if (std::strcmp(argument, "--bom") == 0) {
+    line.options.bom = line.csv_option_given = true;
+  } else if ((value = option_value("--format", argc, argv, i))) {
+    if (std::strcmp(value, "csv") != 0 && std::strcmp(value, "xlsx") != 0) {
+      return usage_error(err, "unknown format ", value);
+    }
+    line.options.format = value[0] == 'x' ? FORMAT_XLSX : FORMAT_CSV;
+    line.format_given = true;
+  } else if ((value = option_value("--columns", argc, argv, i))) {
+    line.options.columns = value;
+  } else if ((value = option_value("--dates", argc, argv, i))) {
+    if (std::strcmp(value, "iso") != 0) return usage_error(err, "unknown date form ", value);
+    line.options.iso_dates = line.csv_option_given = true;
+  } else if ((value = option_value("--separator", argc, argv, i))) {
+    if (std::strcmp(value, "tab") == 0) value = "\t";
+    if (std::strlen(value) != 1 || !std::strchr(",;\t", value[0])) {
+      return usage_error(err, "unknown separator ", value);
+    }
+    line.options.separator = value[0];
+    line.csv_option_given = true;
+  } else if (std::strncmp(argument, "--", 2) == 0 && std::strchr(argument, '=') == nullptr &&
+             i + 1 >= argc && (std::strcmp(argument, "--format") == 0 ||
+                               std::strcmp(argument, "--columns") == 0 ||
+                               std::strcmp(argument, "--dates") == 0 ||
+                               std::strcmp(argument, "--separator") == 0)) {
+    return usage_error(err, "missing value for ", argument);
   } else {
-    print_message_log_plain(err, log);
+    return usage_error(err, "unknown option ", argument);
   }
+  return -1;
+}
+
+// Fills in what the command line leaves to defaults; returns -1, or the exit
+// status of a usage error.
+int settle(CommandLine& line, FILE* err) {
+  if (!line.input) return usage_error(err, "no INPUT given", "");
+  if (!line.format_given && line.output && ends_with_xlsx(line.output)) {
+    line.options.format = FORMAT_XLSX;
+  }
+  if (line.options.format == FORMAT_XLSX && line.csv_option_given) {
+    return usage_error(err, "--dates, --separator and --bom are for CSV output", "");
+  }
+  if (line.output) return -1;
+  if (is_dash(line.input)) {
+    line.output = "-";
+    return -1;
+  }
+  line.derived.resize(std::strlen(line.input) + 6);
+  derive_CSV_path(line.input, &line.derived[0], line.derived.size());
+  line.derived.resize(std::strlen(line.derived.c_str()));
+  if (line.options.format == FORMAT_XLSX && !line.derived.empty()) {
+    line.derived.replace(line.derived.size() - 4, 4, ".xlsx");
+  }
+  line.output = line.derived.c_str();
+  return -1;
+}
+
+// Reads the command line into `line`; returns -1 to go on, or the exit
+// status to stop with (after --help, --version or a usage error).
+int parse_command_line(int argc, char** argv, CommandLine& line, FILE* out, FILE* err) {
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (!options_done && std::strcmp(argument, "--") == 0) {
+      options_done = true;
+    } else if (!options_done && argument[0] == '-' && argument[1] != '\0') {
+      int status = read_option(argc, argv, i, line, out, err);
+      if (status >= 0) return status;
+    } else if (!line.input) {
+      line.input = argument;
+    } else if (!line.output) {
+      line.output = argument;
+    } else {
+      return usage_error(err, "too many arguments", "");
+    }
+  }
+  return settle(line, err);
+}
+
+// Prints one message as it is found; on a terminal it stands out in reverse video.
+struct Printer {
+  FILE* err;
+  bool terminal;
+  int printed;
+};
+
+void print_message(void* context, const char* text) {
+  auto* printer = static_cast<Printer*>(context);
+  if (printer->terminal) {
+    std::fprintf(printer->err, "\x1b[7m%s\x1b[0m\n", text);
+  } else {
+    std::fprintf(printer->err, "%s\n", text);
+  }
+  ++printer->printed;
+}
+
+const char* output_kind(const CommandLine& line) {
+  return line.options.format == FORMAT_XLSX ? "workbook" : "CSV";
+}
+
+// Says why the conversion failed; returns EXIT_FAILED.
+int report_failure(FILE* err, const CommandLine& line, const ConversionResult& result) {
+  const char* error = system_error_text(result.error);
+  const char* kept = "; the output was not replaced";
+  switch (result.failure) {
+    case FAILED_NO_INPUT:
+      std::fprintf(err, "ledgerly-convert: Could not open ADIF input file. %s: %s\n", line.input,
+                   error);
+      break;
+    case FAILED_NO_OUTPUT:
+      std::fprintf(err, "ledgerly-convert: Could not open %s output file. %s: %s\n",
+                   output_kind(line), line.output, error);
+      break;
+    case FAILED_SAME_FILE:
+      std::fprintf(err, "ledgerly-convert: Output CSV file is the same as the input ADIF file: %s\n",
+                   line.output);
+      break;
+    case FAILED_NOT_A_LOG:
+      std::fprintf(err, "ledgerly-convert: %s is not an ADIF or ADX log (%s); nothing was written\n",
+                   line.input, result.detail);
+      break;
+    case FAILED_READING:
+      std::fprintf(err, "ledgerly-convert: Could not read ADIF input file. %s: %s%s\n", line.input,
+                   result.detail[0] ? result.detail : error, kept);
+      break;
+    case FAILED_LOG_CHANGED:
+      std::fprintf(err,
+                   "ledgerly-convert: the log %s changed while it was being converted%s; "
+                   "convert it again when nothing is writing to it\n",
+                   line.input, kept);
+      break;
+    case FAILED_OUT_OF_MEMORY:
+      std::fprintf(err, "ledgerly-convert: out of memory%s\n", kept);
+      break;
+    case FAILED_WRITING:
+      std::fprintf(err, "ledgerly-convert: Could not write %s output file. %s: %s%s\n",
+                   output_kind(line), line.output, result.detail[0] ? result.detail : error,
+                   is_dash(line.output) ? "" : kept);
+      break;
+    case FAILED_TOO_WIDE:
+    case FAILED_NOTHING:
+      std::fprintf(err, "ledgerly-convert: %s%s\n", result.detail, kept);
+      break;
+  }
+  return EXIT_FAILED;
+}
+
+// Says how the conversion ended; returns the exit status.
+int report(FILE* err, const CommandLine& line, const Printer& printer,
+           const ConversionResult& result) {
+  if (result.status == CONVERSION_FAILED) return report_failure(err, line, result);
+  if (printer.printed) std::fputc('\n', err);
+  std::fprintf(err, "Converted %0d ADIF records to %s\n", result.records,
+               line.options.format == FORMAT_XLSX ? "an Excel workbook" : "CSV format");
+  if (result.status == CONVERSION_DONE) return EXIT_CONVERTED;
+  std::fprintf(err,
+               "ledgerly-convert: stopped early (see the messages above); "
+               "the %s holds only the records before it\n",
+               output_kind(line));
+  return EXIT_STOPPED;
 }
 
 }  // namespace
 
 int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
-  const char* input_path = nullptr;
-  const char* output_path = nullptr;
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* argument = argv[i];
-    if (!options_done && argument[0] == '-' && argument[1] != '\0') {
-      if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
-        std::fputs(usage_text, out);
-        return EXIT_CONVERTED;
-      }
-      if (std::strcmp(argument, "--version") == 0) {
-        std::fputs(version_text, out);
-        return EXIT_CONVERTED;
-      }
-      if (std::strcmp(argument, "--") == 0) {
-        options_done = true;
-        continue;
-      }
-      std::fprintf(err, "ledgerly-convert: unknown option %s\n\n%s", argument, usage_text);
-      return EXIT_USAGE;
-    }
-    if (!input_path) {
-      input_path = argument;
-    } else if (!output_path) {
-      output_path = argument;
-    } else {
-      std::fprintf(err, "ledgerly-convert: too many arguments\n\n%s", usage_text);
-      return EXIT_USAGE;
-    }
-  }
-  if (!input_path) {
-    std::fprintf(err, "ledgerly-convert: no INPUT given\n\n%s", usage_text);
-    return EXIT_USAGE;
-  }
-
-  std::string derived;
-  if (!output_path) {
-    if (is_dash(input_path)) {
-      output_path = "-";
-    } else {
-      derived.resize(std::strlen(input_path) + 5);
-      derive_CSV_path(input_path, &derived[0], derived.size());
-      derived.resize(std::strlen(derived.c_str()));
-      output_path = derived.c_str();
-    }
-  }
-
-  // The stream buffers are declared before the streams, so that they are
-  // released only after the streams are closed.
-  std::unique_ptr<char[]> input_buffer, spool_buffer, output_buffer;
-
-  // The input is opened first and nothing is opened for writing until it
-  // has, so a missing log never empties an existing CSV file.
-  FilePtr input_file;
-  FILE* input = in;
-  if (!is_dash(input_path)) {
-    input_file.reset(std::fopen(input_path, "r"));
-    if (!input_file) {
-      return report(err, EXIT_FAILED, "Could not open ADIF input file.", input_path, errno);
-    }
-    use_large_buffer(input_file.get(), input_buffer);
-    input = input_file.get();
-  }
-  if (!is_repositionable(input)) {
-    input_file = spool(input, spool_buffer);
-    if (!input_file) {
-      return report(err, EXIT_FAILED, "Could not read ADIF input file.", input_path, errno);
-    }
-    input = input_file.get();
-  }
-
-  // A folder or an unreadable device fails here, before any output exists.
-  int first = std::getc(input);
-  if (first == EOF && std::ferror(input)) {
-    return report(err, EXIT_FAILED, "Could not read ADIF input file.", input_path, errno);
-  }
-  if (first != EOF) std::ungetc(first, input);
-
-  if (!is_dash(input_path) && !is_dash(output_path) && same_file(input_path, output_path)) {
-    std::fprintf(err, "ledgerly-convert: Output CSV file is the same as the input ADIF file: %s\n",
-                 output_path);
-    return EXIT_FAILED;
-  }
-
-  FilePtr output_file;
-  FILE* output = out;
-  if (!is_dash(output_path)) {
-    output_file.reset(std::fopen(output_path, "w"));
-    if (!output_file) {
-      return report(err, EXIT_FAILED, "Could not open CSV output file.", output_path, errno);
-    }
-    use_large_buffer(output_file.get(), output_buffer);
-    output = output_file.get();
-  }
-
-  MessageLog log{};
-  ParseStatus end_status = ADIF_EOF;
-  int records = convert_ADIF_file(input, output, log, &end_status);
-  print_log(err, log);
-  free_message_log(log);
-
-  if (std::ferror(input)) {
-    return report(err, EXIT_FAILED, "Could not read ADIF input file.", input_path, errno);
-  }
-  errno = 0;
-  bool written = std::fflush(output) == 0 && !std::ferror(output);
-  if (output_file) written = std::fclose(output_file.release()) == 0 && written;
-  if (!written) {
-    return report(err, EXIT_FAILED, "Could not write CSV output file.", output_path,
-                  errno ? errno : EIO);
-  }
-
-  std::fprintf(err, "Converted %0d ADIF records to CSV format\n", records);
-  if (end_status == ADIF_TRUNCATED) {
-    std::fprintf(err,
-                 "ledgerly-convert: stopped at a line longer than 8190 characters "
-                 "or holding a NUL byte; "
-                 "the CSV holds only the records before it\n");
-    return EXIT_STOPPED;
-  }
-  return EXIT_CONVERTED;
+  CommandLine line{};
+  int status = parse_command_line(argc, argv, line, out, err);
+  if (status >= 0) return status;
+  ConversionRequest request{};
+  request.input_path = line.input;
+  request.output_path = line.output;
+  request.standard_input = in;
+  request.standard_output = out;
+  request.options = line.options;
+  Printer printer{err, is_terminal(err), 0};
+  MessageSink sink{};
+  sink.print = print_message;
+  sink.context = &printer;
+  ConversionResult result = run_conversion(request, sink);
+  return report(err, line, printer, result);
 }

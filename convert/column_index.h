@@ -17,6 +17,7 @@ struct ColumnIndex {
   char** names;             // the name table the index was built for
   const AdifField** cells;  // the writer's field per slot, null between records
   int32_t cell_capacity;    // entries allocated in `cells`
+  bool out_of_memory;       // a name could not be added: the list is incomplete
 };
 
 // Returns the slot of the column named exactly `name`, or -1 when there is none.

@@ -7,8 +7,11 @@
 #include <cstdio>
 
 #include "adif/adif.h"
+#include "adif/adif_reader.h"
 
+struct AdxReader;
 struct ColumnIndex;
+struct XlsxWriter;
 
 // The CSV columns in column order: a table of name pointers ended by its first
 // null slot. The table grows as names arrive, so no name is ever dropped.
@@ -30,6 +33,106 @@ struct MessageLine {
 struct MessageLog {
   MessageLine* lists[3];  // newest line of lists 0, 1 and 2, or null
 };
+
+// How a conversion ended.
+enum ConversionStatus {
+  CONVERSION_DONE = 0,        // the whole log is in the output
+  CONVERSION_FAILED = 1,      // no output was made (see ConversionFailure); the old one is kept
+  CONVERSION_INCOMPLETE = 3   // the output holds the log up to a point; the messages say what is missing
+};
+
+// Why a conversion failed.
+enum ConversionFailure {
+  FAILED_NOTHING = 0,
+  FAILED_NO_INPUT,          // the log could not be opened (`error`)
+  FAILED_NO_OUTPUT,         // the output could not be made (`error`)
+  FAILED_SAME_FILE,         // the output is the log itself
+  FAILED_NOT_A_LOG,         // the input is empty, not text, or holds no ADIF tag (`detail`)
+  FAILED_READING,           // reading the log failed (`error`)
+  FAILED_LOG_CHANGED,       // the log changed while it was being converted
+  FAILED_OUT_OF_MEMORY,     // memory ran out
+  FAILED_WRITING,           // the output could not be written whole (`error`, `detail`)
+  FAILED_TOO_WIDE           // a workbook cannot hold that many columns
+};
+
+// The outcome of a conversion: what happened and, on failure, what failed and why.
+struct ConversionResult {
+  ConversionStatus status;
+  ConversionFailure failure;
+  int error;           // errno value of a failed open, read or write, or 0
+  int records;         // records written
+  ParseStatus end;     // status that ended the second pass
+  char detail[160];    // more on a failure, for the user (may be empty)
+};
+
+// The output formats.
+enum OutputFormat {
+  FORMAT_CSV = 0,  // the CSV file, in the style of `csv`
+  FORMAT_XLSX = 1  // an Excel workbook with typed cells
+};
+
+// How a conversion writes its output.
+struct OutputOptions {
+  OutputFormat format;
+  const char* columns;  // comma-separated names choosing and ordering the columns, or null
+  char separator;       // CSV: ',' (also 0), ';' or '\t'
+  bool iso_dates;       // CSV: real dates of every date column as 2024-01-05
+  bool bom;             // CSV: a UTF-8 byte-order mark first
+};
+
+// Where a conversion's messages go: every message of both passes into list 2
+// of `log` (the window), or, when `print` is set, each message once as it is
+// found (the command line).
+struct MessageSink {
+  MessageLog* log;
+  void (*print)(void* context, const char* text);
+  void* context;
+};
+
+// The log a conversion reads: the ADIF reader or the ADX reader over one
+// stream, which must be repositionable.
+struct LogSource {
+  FILE* input;        // the caller's; read from, rewound, never closed here
+  LogIdentity identity;
+  AdifReader adif;
+  AdxReader* adx;
+};
+
+// Sets `source` up to read `input` (at its start) as `identity` says. False
+// when memory runs out.
+bool open_log_source(LogSource& source, FILE* input, const LogIdentity& identity);
+
+// Releases the readers of `source` (not its stream).
+void close_log_source(LogSource& source);
+
+// Where the records go: a CSV stream, or a workbook.
+struct OutputTarget {
+  FILE* stream;          // CSV
+  XlsxWriter* workbook;  // workbook (xlsx_begin); ended or discarded by the conversion
+};
+
+// Converts the log of `source` into `target` in two passes (columns first,
+// then one row per record) as `options` say, sending messages to `sink`.
+// The passes must agree (same records, same end) and read the log whole;
+// otherwise, or when memory runs out or a write fails, the conversion fails.
+ConversionResult convert_log(LogSource& source, OutputTarget& target, const OutputOptions& options,
+                             MessageSink& sink);
+
+// What a user asks a conversion to do.
+struct ConversionRequest {
+  const char* input_path;   // the log, or "-" for `standard_input`
+  const char* output_path;  // the output, or "-" for `standard_output`
+  FILE* standard_input;     // the command line's standard streams; null in the window
+  FILE* standard_output;
+  OutputOptions options;
+};
+
+// Runs a conversion as both programs do: opens the log in binary (copying it
+// to a temporary file when it cannot be read twice from its start), refuses
+// an output that is the log itself and an input that is not a log, converts
+// it into a temporary file beside the output and puts that in place only when
+// the conversion did not fail. Messages go to `sink`.
+ConversionResult run_conversion(const ConversionRequest& request, MessageSink& sink);
 
 // Slots a new ColumnList starts with (the first null slot ends the table).
 constexpr int32_t initial_column_slots = 128;
@@ -60,6 +163,13 @@ bool init_column_list(ColumnList& columns);
 
 // Releases the table and its names; the list is empty afterwards.
 void free_column_list(ColumnList& columns);
+
+// Adds `name` as the last column unless it is one already; false when memory
+// runs out (the list is then incomplete, see column_list_failed).
+bool add_column_name(const char* name, ColumnList& columns);
+
+// Returns true when a name could not be added to `columns` for want of memory.
+bool column_list_failed(const ColumnList& columns);
 
 // How a CSV file is written. Zero-filled, it is the plain CSV: comma
 // separated, QSO_DATE as 5-Jan-2024, no byte-order mark.
@@ -106,6 +216,12 @@ void add_message(int list, MessageLog& log, const char* text);
 // and time and cut to 79 characters; texts with "Truncated" and texts without a
 // record are added whole. `record` may be null.
 void add_record_message(MessageLog& log, const AdifRecord* record, const char* text);
+
+// Returns the text of a reader message about `record` as the log shows it:
+// prefixed with the record's call sign, date and time and cut to 79
+// characters in `composed` (80 bytes), or `text` itself (for texts with
+// "Truncated" and when `record` is null).
+const char* compose_record_message(const AdifRecord* record, const char* text, char* composed);
 
 // Releases every line of the three lists; the log is empty afterwards.
 void free_message_log(MessageLog& log);

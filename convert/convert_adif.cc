@@ -1,222 +1,278 @@
-// The conversion driver: pass 1 discovers the columns, the header is written,
-// pass 2 writes one CSV line per record.
+// The conversion driver: pass 1 reads the log and discovers the columns, the
+// header is written, pass 2 reads the log again and writes one row per
+// record. The two passes must see the same log.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "adif/adx_reader.h"
 #include "convert/column_index.h"
 #include "convert/convert.h"
+#include "convert/xlsx_writer.h"
 
 namespace {
 
-// Size of each pass's line buffer: the longest line read whole is 8190
-// characters and its line end.
-constexpr int line_buffer_bytes = 8192;
+// What one pass saw.
+struct Pass {
+  int records;          // ends of record with a record
+  ParseStatus end;      // the status that ended it
+  bool incomplete;      // something of the log is not in the output
+  bool write_failed;    // the output could not be written
+  int write_error;      // errno value of the failed write
+  char* write_detail;   // the workbook library's text of it (malloc'ed)
+};
 
-// The index makes collecting the columns (and, in the writer, placing a
-// record's fields) cost the same per field however many columns there are.
-uint32_t hash_name(const char* name) {
-  uint32_t hash = 2166136261u;  // FNV-1a
-  for (; *name; ++name) hash = (hash ^ static_cast<unsigned char>(*name)) * 16777619u;
-  return hash;
+// Hands `text`, about `record`, to the sink: every message of both passes to
+// the log, or each message once (pass 1, or `pass` 0 for the writer's own).
+void deliver(MessageSink& sink, int pass, const AdifRecord* record, const char* text) {
+  if (sink.log) add_record_message(*sink.log, record, text);
+  if (sink.print && pass != 2) {
+    char composed[80];
+    sink.print(sink.context, compose_record_message(record, text, composed));
+  }
 }
 
-// Returns the bucket that holds `name`, or the empty bucket where it belongs.
-uint32_t find_bucket(const ColumnList& columns, const char* name) {
-  const ColumnIndex& index = *columns.index;
-  uint32_t mask = index.buckets - 1;
-  uint32_t bucket = hash_name(name) & mask;
-  while (index.slots[bucket] && !is_name(columns.names[index.slots[bucket] - 1], name)) {
-    bucket = (bucket + 1) & mask;
-  }
-  return bucket;
+void take_message(MessageSink& sink, int pass, const AdifRecord* record, char*& message) {
+  if (!message) return;
+  deliver(sink, pass, record, message);
+  std::free(message);
+  message = nullptr;
 }
 
-bool grow_index(ColumnList& columns, int name_count) {
-  ColumnIndex& index = *columns.index;
-  uint32_t buckets = index.buckets * 2;
-  auto* slots = static_cast<int32_t*>(std::calloc(buckets, sizeof(int32_t)));
-  if (!slots) return false;
-  std::free(index.slots);
-  index.slots = slots;
-  index.buckets = buckets;
-  for (int slot = 0; slot < name_count; ++slot) {
-    slots[find_bucket(columns, columns.names[slot])] = slot + 1;
+ParseStatus read_log(LogSource& source, AdifRecord*& record, char*& message) {
+  if (source.adx) return adx_read(source.adx, record, message);
+  return read_ADIF(source.adif, record, message);
+}
+
+bool restart_log(LogSource& source) {
+  if (source.adx) return adx_restart(source.adx);
+  return adif_reader_restart(source.adif, static_cast<long>(source.identity.skip));
+}
+
+bool source_out_of_memory(const LogSource& source) {
+  return source.adx ? adx_out_of_memory(source.adx) : source.adif.out_of_memory;
+}
+
+bool source_read_failed(const LogSource& source, int& error) {
+  if (source.adif.read_failed) {
+    error = source.adif.read_error;
+    return true;
   }
+  if (!std::ferror(source.input)) return false;
+  error = errno ? errno : EIO;
   return true;
 }
 
-// Makes room for one more name while keeping a null slot after the last.
-bool reserve_slot(ColumnList& columns, int name_count) {
-  if (name_count + 1 < columns.capacity) return true;
-  int32_t capacity = columns.capacity * 2;
-  auto* names = static_cast<char**>(std::realloc(columns.names, sizeof(char*) * capacity));
-  if (!names) return false;
-  std::memset(names + columns.capacity, 0, sizeof(char*) * (capacity - columns.capacity));
-  columns.names = names;
-  columns.capacity = capacity;
+// Writes the header row; false when the output cannot take it.
+bool write_header(OutputTarget& target, const ColumnList& columns, const CsvStyle& style,
+                  Pass& pass) {
+  if (target.workbook) {
+    if (xlsx_write_header(target.workbook, columns, pass.write_detail)) return true;
+    pass.write_failed = true;
+    return false;
+  }
+  write_CSV_header(target.stream, columns, style);
   return true;
 }
 
-void add_column(const char* name, ColumnList& columns, int& name_count) {
-  uint32_t bucket = find_bucket(columns, name);
-  if (columns.index->slots[bucket]) return;  // already a column
-  if (!reserve_slot(columns, name_count)) return;
-  size_t length = std::strlen(name);
-  char* copy = static_cast<char*>(std::malloc(length + 1));
-  if (!copy) return;
-  std::memcpy(copy, name, length + 1);
-  columns.names[name_count] = copy;
-  columns.index->slots[bucket] = ++name_count;
-  columns.index->held = name_count;
-  columns.index->names = columns.names;
-  if (static_cast<uint32_t>(name_count) * 2 > columns.index->buckets) {
-    grow_index(columns, name_count);
+// Writes one record's row; false when the output failed (the pass then stops).
+bool write_row(OutputTarget& target, const AdifRecord* record, const ColumnList& columns,
+               const CsvStyle& style, MessageSink& sink, Pass& pass) {
+  if (target.workbook) {
+    char* message = nullptr;
+    bool written =
+        xlsx_write_record(target.workbook, record, columns, message, pass.write_detail);
+    take_message(sink, 0, record, message);
+    pass.write_failed = !written;
+    return written;
   }
+  write_CSV_record(target.stream, record, columns, style);
+  if (!std::ferror(target.stream)) return true;
+  pass.write_failed = true;
+  pass.write_error = errno ? errno : EIO;
+  return false;
 }
 
-void place_fields(const AdifField* node, const ColumnList& columns, const AdifField** cells) {
-  while (node) {
-    place_fields(node->left, columns, cells);
-    int32_t slot = column_slot(columns, node->name);
-    if (slot >= 0) cells[slot] = node;
-    node = node->right;
+// Runs one pass. Pass 1 (`columns` being collected) writes nothing; pass 2
+// writes a row per record into `target`.
+void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnList& written,
+              OutputTarget& target, const CsvStyle& style, MessageSink& sink, Pass& pass) {
+  AdifRecord* record = nullptr;
+  char* message = nullptr;
+  int name_count = columns.index ? columns.index->held : 0;
+  for (;;) {
+    ParseStatus status = read_log(source, record, message);
+    take_message(sink, number, record, message);
+    if (status == ADIF_EOR && record) {
+      if (number == 1) {
+        collect_field_names(record->root, columns, name_count);
+      } else if (!write_row(target, record, written, style, sink, pass)) {
+        status = ADIF_EOF;
+      }
+      ++pass.records;
+    }
+    if (status == ADIF_EOR || status == ADIF_EOH) {
+      free_record(record);
+      record = nullptr;
+      continue;
+    }
+    if (status == ADIF_CONTINUE) continue;
+    pass.end = status;
+    break;
+  }
+  pass.incomplete = pass.end == ADIF_TRUNCATED;
+  if (record && pass.end == ADIF_EOF && !pass.write_failed) {
+    deliver(sink, number, record, "The log ends inside a record, which was not converted");
+    pass.incomplete = true;
+  }
+  free_record(record);
+}
+
+void fail(ConversionResult& result, ConversionFailure failure, int error, const char* detail) {
+  result.status = CONVERSION_FAILED;
+  result.failure = failure;
+  result.error = error;
+  std::snprintf(result.detail, sizeof result.detail, "%s", detail ? detail : "");
+}
+
+// The columns the user chose, in the order given (upper-cased like field names).
+bool choose_columns(const char* chosen, ColumnList& columns) {
+  if (!init_column_list(columns)) return false;
+  std::string name;
+  for (const char* c = chosen;; ++c) {
+    if (*c && *c != ',') {
+      name += (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c;
+      continue;
+    }
+    if (!name.empty() && !add_column_name(name.c_str(), columns)) return false;
+    name.clear();
+    if (!*c) return true;
   }
 }
 
 }  // namespace
 
-int32_t column_slot(const ColumnList& columns, const char* name) {
-  return columns.index->slots[find_bucket(columns, name)] - 1;
+bool open_log_source(LogSource& source, FILE* input, const LogIdentity& identity) {
+  source = LogSource{};
+  source.input = input;
+  source.identity = identity;
+  if (std::fseek(input, static_cast<long>(identity.skip), SEEK_SET) != 0) std::clearerr(input);
+  if (identity.kind == LOG_ADX) {
+    const char* encoding = identity.encoding == TEXT_UTF16LE   ? "UTF-16LE"
+                           : identity.encoding == TEXT_UTF16BE ? "UTF-16BE"
+                                                               : nullptr;
+    source.adx = adx_open(input, encoding);
+    return source.adx != nullptr;
+  }
+  return adif_reader_open(source.adif, input, identity.encoding);
 }
 
-const AdifField** cells_of(const AdifRecord* record, const ColumnList& columns) {
-  ColumnIndex* index = columns.index;
-  if (!index || index->names != columns.names || !columns.names) return nullptr;
-  int32_t held = index->held;
-  if (columns.names[held] || (held > 0 && !columns.names[held - 1])) return nullptr;
-  if (index->cell_capacity < held) {
-    // Grown to the column list's capacity, so it is grown a few times at most.
-    auto* cells = static_cast<const AdifField**>(
-        std::calloc(static_cast<size_t>(columns.capacity), sizeof(AdifField*)));
-    if (!cells) return nullptr;
-    std::free(index->cells);
-    index->cells = cells;
-    index->cell_capacity = columns.capacity;
-  }
-  place_fields(record->root, columns, index->cells);
-  return index->cells;
+void close_log_source(LogSource& source) {
+  adx_close(source.adx);
+  adif_reader_close(source.adif);
+  source = LogSource{};
 }
 
-bool init_column_list(ColumnList& columns) {
-  columns = ColumnList{};
-  columns.names = static_cast<char**>(std::calloc(initial_column_slots, sizeof(char*)));
-  columns.index = static_cast<ColumnIndex*>(std::calloc(1, sizeof(ColumnIndex)));
-  if (columns.index) {
-    columns.index->buckets = 2 * initial_column_slots;
-    columns.index->names = columns.names;
-    columns.index->slots =
-        static_cast<int32_t*>(std::calloc(columns.index->buckets, sizeof(int32_t)));
+ConversionResult convert_log(LogSource& source, OutputTarget& target, const OutputOptions& options,
+                             MessageSink& sink) {
+  ConversionResult result{};
+  CsvStyle style{};
+  style.separator = options.separator;
+  style.iso_dates = options.iso_dates;
+  style.bom = options.bom;
+  ColumnList found{};
+  ColumnList chosen{};
+  Pass first{};
+  Pass second{};
+  int error = 0;
+  bool ready = init_column_list(found) && (!options.columns || choose_columns(options.columns, chosen));
+  if (ready) {
+    run_pass(source, 1, found, found, target, style, sink, first);
+    if (source.adif.recovered > 0) {
+      char text[120];
+      std::snprintf(text, sizeof text,
+                    "%lld values had lengths counted in characters and were read whole",
+                    static_cast<long long>(source.adif.recovered));
+      deliver(sink, 1, nullptr, text);
+    }
   }
-  if (!columns.names || !columns.index || !columns.index->slots) {
-    free_column_list(columns);
-    return false;
+  const ColumnList& columns = options.columns ? chosen : found;
+  if (!ready || column_list_failed(found) || source_out_of_memory(source)) {
+    fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+  } else if (source_read_failed(source, error)) {
+    fail(result, FAILED_READING, error, nullptr);
+  } else if (!write_header(target, columns, style, second)) {
+    fail(result, FAILED_TOO_WIDE, 0, second.write_detail);
+  } else if (!restart_log(source)) {
+    fail(result, FAILED_READING, errno ? errno : EIO, nullptr);
+  } else {
+    run_pass(source, 2, found, columns, target, style, sink, second);
+    if (source_out_of_memory(source)) {
+      fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+    } else if (source_read_failed(source, error)) {
+      fail(result, FAILED_READING, error, nullptr);
+    } else if (second.write_failed) {
+      fail(result, FAILED_WRITING, second.write_error, second.write_detail);
+    } else if (second.records != first.records || second.end != first.end) {
+      fail(result, FAILED_LOG_CHANGED, 0, nullptr);
+    }
   }
-  columns.capacity = initial_column_slots;
-  return true;
-}
-
-void free_column_list(ColumnList& columns) {
-  for (char** name = columns.names; name && *name; ++name) std::free(*name);
-  std::free(columns.names);
-  if (columns.index) {
-    std::free(columns.index->slots);
-    std::free(columns.index->cells);
+  if (target.workbook) {
+    char* detail = nullptr;
+    if (result.status == CONVERSION_FAILED) {
+      xlsx_discard(target.workbook);
+    } else if (!xlsx_end(target.workbook, detail)) {
+      fail(result, FAILED_WRITING, errno, detail);
+    }
+    std::free(detail);
+    target.workbook = nullptr;
   }
-  std::free(columns.index);
-  columns = ColumnList{};
-}
-
-void collect_field_names(const AdifField* root, ColumnList& columns, int& name_count) {
-  // In order: left subtree, the field, right subtree, so a record's new names
-  // join in ascending byte order.
-  while (root) {
-    collect_field_names(root->left, columns, name_count);
-    add_column(root->name, columns, name_count);
-    root = root->right;
+  if (result.status != CONVERSION_FAILED) {
+    result.status = second.incomplete ? CONVERSION_INCOMPLETE : CONVERSION_DONE;
   }
+  result.records = second.records;
+  result.end = second.end;
+  std::free(first.write_detail);
+  std::free(second.write_detail);
+  free_column_list(found);
+  free_column_list(chosen);
+  return result;
 }
 
 int process_ADIF_records(FILE* input, FILE* output, ColumnList& columns, bool collect_columns,
                          MessageLog& log, ParseStatus* end_status) {
-  char* line = static_cast<char*>(std::calloc(line_buffer_bytes, 1));
-  if (!line) {
-    if (end_status) *end_status = ADIF_EOF;
-    return 0;
+  LogSource source{};
+  LogIdentity identity{};
+  MessageSink sink{};
+  sink.log = &log;
+  OutputTarget target{};
+  target.stream = output;
+  CsvStyle style{};
+  Pass pass{};
+  pass.end = ADIF_EOF;
+  if (open_log_source(source, input, identity)) {
+    run_pass(source, collect_columns ? 1 : 2, columns, columns, target, style, sink, pass);
   }
-  AdifRecord* record = nullptr;
-  char* message = nullptr;
-  int records = 0;
-  int name_count = 0;
-  if (collect_columns) {
-    while (columns.names && columns.names[name_count]) ++name_count;
-  }
-
-  ParseStatus status;
-  bool going = true;
-  do {
-    status = parse_ADIF(input, record, line, line_buffer_bytes, message);
-    if (message) {
-      add_record_message(log, record, message);
-      std::free(message);
-      message = nullptr;
-    }
-    switch (status) {
-      case ADIF_CONTINUE:
-        break;
-      case ADIF_EOR:
-        // An end of record without any field since the last one is no record.
-        if (record) {
-          if (collect_columns) {
-            collect_field_names(record->root, columns, name_count);
-          } else {
-            write_CSV_record(output, record, columns);
-          }
-          ++records;
-        }
-        [[fallthrough]];
-      case ADIF_EOH:
-        free_record(record);
-        record = nullptr;
-        break;
-      case ADIF_EOF:
-      case ADIF_TRUNCATED:
-        going = false;
-        break;
-      default:
-        std::fprintf(stderr, "ERROR:\tUnrecognized status %0d returned from parse_ADIF()\n",
-                     static_cast<int>(status));
-        going = false;
-        break;
-    }
-  } while (going);
-
-  free_record(record);  // fields after the last end of record are dropped
-  std::free(line);
-  if (end_status) *end_status = status;
-  return records;
+  close_log_source(source);
+  std::free(pass.write_detail);
+  if (end_status) *end_status = pass.end;
+  return pass.records;
 }
 
 int convert_ADIF_file(FILE* input, FILE* output, MessageLog& log, ParseStatus* end_status) {
-  ColumnList columns{};
-  if (!init_column_list(columns)) {
-    if (end_status) *end_status = ADIF_EOF;
-    return 0;
-  }
-  process_ADIF_records(input, output, columns, true, log);
-  write_CSV_header(output, columns);
-  std::rewind(input);
-  int records = process_ADIF_records(input, output, columns, false, log, end_status);
+  LogSource source{};
+  LogIdentity identity{};
+  MessageSink sink{};
+  sink.log = &log;
+  OutputTarget target{};
+  target.stream = output;
+  OutputOptions options{};
+  ConversionResult result{};
+  result.end = ADIF_EOF;
+  if (open_log_source(source, input, identity)) result = convert_log(source, target, options, sink);
+  close_log_source(source);
   std::fflush(output);
-  free_column_list(columns);
-  return records;
+  if (end_status) *end_status = result.end;
+  return result.records;
 }

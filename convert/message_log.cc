@@ -31,16 +31,17 @@ void add_message(int list, MessageLog& log, const char* text) {
   log.lists[list] = line;
 }
 
+const char* compose_record_message(const AdifRecord* record, const char* text, char* composed) {
+  if (!record || std::strstr(text, "Truncated")) return text;
+  std::snprintf(composed, record_message_bytes, "%s on %s at %s: %s", value_or_empty(record->call),
+                value_or_empty(record->qso_date), value_or_empty(record->time_on), text);
+  return composed;
+}
+
 void add_record_message(MessageLog& log, const AdifRecord* record, const char* text) {
   if (!text) return;
-  if (!record || std::strstr(text, "Truncated")) {
-    add_message(2, log, text);
-    return;
-  }
   char composed[record_message_bytes];
-  std::snprintf(composed, sizeof composed, "%s on %s at %s: %s", value_or_empty(record->call),
-                value_or_empty(record->qso_date), value_or_empty(record->time_on), text);
-  add_message(2, log, composed);
+  add_message(2, log, compose_record_message(record, text, composed));
 }
 
 void free_message_log(MessageLog& log) {

@@ -69,7 +69,8 @@ TEST(Cli, ConvertsToTheDerivedPathAndReportsTheLog) {
   EXPECT_EQ(text_file_bytes(log.csv), two_records_csv);
   EXPECT_EQ(result.out, "");
   const std::string duplicate = "N0CALL on 20240105 at 0930: Duplicate field: <BAND:3>40m\n";
-  EXPECT_EQ(result.err, duplicate + duplicate + "\nConverted 2 ADIF records to CSV format\n");
+  // Each message once, as it is found, then the summary.
+  EXPECT_EQ(result.err, duplicate + "\nConverted 2 ADIF records to CSV format\n");
 }
 
 TEST(Cli, WritesToAGivenPathOrToStandardOutput) {
@@ -148,7 +149,12 @@ TEST(Cli, UsageAndInformation) {
       {{"a.adi", "b.csv", "c.csv"}, EXIT_USAGE, "", "too many arguments"},
       {{"--frobnicate"}, EXIT_USAGE, "", "unknown option --frobnicate"},
       {{"--version"}, EXIT_CONVERTED, "ledgerly-convert 2.2\n", ""},
-      {{"--help"}, EXIT_CONVERTED, "Usage: ledgerly-convert INPUT [OUTPUT]", ""},
+      {{"--help"}, EXIT_CONVERTED, "Usage: ledgerly-convert [OPTION]... INPUT [OUTPUT]", ""},
+      {{"--format", "ods", "a.adi"}, EXIT_USAGE, "", "unknown format ods"},
+      {{"--separator=|", "a.adi"}, EXIT_USAGE, "", "unknown separator |"},
+      {{"--dates", "us", "a.adi"}, EXIT_USAGE, "", "unknown date form us"},
+      {{"a.adi", "--columns"}, EXIT_USAGE, "", "missing value for --columns"},
+      {{"--bom", "a.adi", "b.xlsx"}, EXIT_USAGE, "", "are for CSV output"},
   };
   for (const Row& row : rows) {
     Outcome result = run(row.arguments);

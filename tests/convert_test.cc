@@ -374,8 +374,6 @@ TEST(Conversion, WholeFiles) {
       {"a name only in the last record",
        "<CALL:1>A<EOR>\n<CALL:1>B<EOR>\n<CALL:1>C<NAME:3>Eun<EOR>\n", 3,
        "CALL,NAME\nA,\nB,\nC,Eun\n"},
-      {"fields after the last end of record", "<CALL:1>A<EOR>\n<CALL:1>B<GRID:4>FN31\n", 1,
-       "CALL\nA\n"},
       {"end of record with nothing pending is no record", "<EOR>\n<CALL:1>A<EOR>\n<EOR>\n", 1,
        "CALL\nA\n"},
       {"last line without a line end", "<CALL:1>A<EOR>\n<CALL:1>B<EOR>", 2, "CALL\nA\nB\n"},

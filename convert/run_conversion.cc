@@ -1,0 +1,202 @@
+// The conversion as both programs run it: the log opened in binary and made
+// readable twice, told apart (ADIF, UTF-16, ADX, or not a log), checked
+// against the output, converted, and the output put in place only when
+// complete, so that a failure never costs the user the previous output.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "convert/convert.h"
+#include "convert/xlsx_writer.h"
+#include "os/input_file.h"
+#include "os/output_file.h"
+
+namespace {
+
+// Bytes read to tell what the input is.
+constexpr size_t identify_bytes = 4096;
+
+bool is_dash(const char* path) { return path[0] == '-' && path[1] == '\0'; }
+
+void fail(ConversionResult& result, ConversionFailure failure, int error, const char* detail) {
+  result.status = CONVERSION_FAILED;
+  result.failure = failure;
+  result.error = error;
+  std::snprintf(result.detail, sizeof result.detail, "%s", detail ? detail : "");
+}
+
+// The streams of one run, closed however it ends.
+struct RunFiles {
+  FILE* opened = nullptr;   // the log, when opened here
+  FILE* spooled = nullptr;  // its temporary copy, when it could not be read twice
+  OutputFile output{};      // the output being written, unless standard output
+  OutputFile piped{};       // a workbook for standard output, before it is copied there
+  ~RunFiles() {
+    if (opened) std::fclose(opened);
+    if (spooled) std::fclose(spooled);
+    output_file_discard(output);
+    output_file_discard(piped);
+  }
+};
+
+// Opens the log and makes it readable twice from its start. Returns the
+// stream to convert, or null after `fail`.
+FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& identity,
+               ConversionResult& result) {
+  FILE* input = request.standard_input;
+  if (is_dash(request.input_path)) {
+    if (input) set_binary_mode(input);
+  } else {
+    input = files.opened = std::fopen(request.input_path, "rb");
+  }
+  if (!input) {
+    fail(result, FAILED_NO_INPUT, errno ? errno : EBADF, nullptr);
+    return nullptr;
+  }
+  stream_identity(input, identity);
+  if (is_regular_file_at_start(input)) return input;
+  int error = 0;
+  bool read_failed = false;
+  files.spooled = spool_to_temporary_file(input, error, read_failed);
+  if (!files.spooled) {
+    fail(result, FAILED_READING, error,
+         read_failed ? nullptr : "no temporary copy of the log could be made");
+  }
+  return files.spooled;
+}
+
+// Tells what the log is from its first bytes; false after `fail` for
+// anything that is not a log.
+bool identify(FILE* input, LogIdentity& identity, ConversionResult& result) {
+  unsigned char head[identify_bytes];
+  size_t got = std::fread(head, 1, sizeof head, input);
+  if (std::ferror(input)) {
+    fail(result, FAILED_READING, errno ? errno : EIO, nullptr);
+    return false;
+  }
+  if (got == 0) {
+    fail(result, FAILED_NOT_A_LOG, 0, "the log is empty");
+    return false;
+  }
+  identity = identify_log(head, got);
+  if (identity.kind == LOG_OTHER) {
+    fail(result, FAILED_NOT_A_LOG, 0, identity.what);
+    return false;
+  }
+  return true;
+}
+
+// True when the output is the log itself: the same file by identity, however
+// it is spelled, a link, or a standard stream redirected to it.
+bool output_is_input(const ConversionRequest& request, const FileIdentity& input) {
+  FileIdentity output{};
+  bool known = is_dash(request.output_path)
+                   ? request.standard_output && stream_identity(request.standard_output, output)
+                   : path_identity(request.output_path, output);
+  return known && same_identity(input, output);
+}
+
+// Starts the output: a temporary file beside the target (or, for a workbook
+// on standard output, in the temporary folder). False after `fail`.
+bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarget& target,
+                  ConversionResult& result) {
+  bool to_standard_output = is_dash(request.output_path);
+  int error = 0;
+  if (to_standard_output && request.options.format == FORMAT_CSV) {
+    target.stream = request.standard_output;
+    if (target.stream) set_binary_mode(target.stream);
+    return target.stream || (fail(result, FAILED_NO_OUTPUT, EBADF, nullptr), false);
+  }
+  char folder[1024] = "";
+  bool have_folder = temporary_folder(folder, sizeof folder - 32);
+  OutputFile& file = to_standard_output ? files.piped : files.output;
+  std::string piped_path = std::string(folder) + "/ledgerly-output.xlsx";
+  const char* path = to_standard_output ? piped_path.c_str() : request.output_path;
+  if (!output_file_begin(file, path, error)) {
+    fail(result, FAILED_NO_OUTPUT, error, nullptr);
+    return false;
+  }
+  if (request.options.format == FORMAT_CSV) {
+    target.stream = file.stream;
+    return true;
+  }
+  std::fclose(file.stream);  // the workbook library writes the file by its path
+  file.stream = nullptr;
+  char* detail = nullptr;
+  target.workbook = xlsx_begin(output_file_path(file), have_folder ? folder : nullptr, detail);
+  if (!target.workbook) fail(result, FAILED_NO_OUTPUT, errno, detail);
+  std::free(detail);
+  return target.workbook != nullptr;
+}
+
+// Copies the finished workbook at `path` to `output`; false after `fail`.
+bool copy_to(const char* path, FILE* output, ConversionResult& result) {
+  FILE* file = std::fopen(path, "rb");
+  char block[65536];
+  size_t got = 0;
+  bool copied = file != nullptr;
+  while (copied && (got = std::fread(block, 1, sizeof block, file)) > 0) {
+    copied = std::fwrite(block, 1, got, output) == got;
+  }
+  if (file) std::fclose(file);
+  if (copied && std::fflush(output) == 0) return true;
+  fail(result, FAILED_WRITING, errno ? errno : EIO, nullptr);
+  return false;
+}
+
+// Puts the output in place, or keeps the previous one when the run failed.
+void finish_output(const ConversionRequest& request, RunFiles& files, ConversionResult& result) {
+  int error = 0;
+  if (result.status == CONVERSION_FAILED) return;  // RunFiles removes what was written
+  if (files.piped.target_path) {
+    set_binary_mode(request.standard_output);
+    copy_to(output_file_path(files.piped), request.standard_output, result);
+  } else if (files.output.target_path) {
+    if (!output_file_commit(files.output, error)) fail(result, FAILED_WRITING, error, nullptr);
+  } else if (std::fflush(request.standard_output) != 0 || std::ferror(request.standard_output)) {
+    fail(result, FAILED_WRITING, errno ? errno : EIO, nullptr);
+  }
+}
+
+}  // namespace
+
+ConversionResult run_conversion(const ConversionRequest& request, MessageSink& sink) {
+  ConversionResult result{};
+  result.end = ADIF_EOF;
+  RunFiles files;
+  FileIdentity input_identity{};
+  FILE* input = open_log(request, files, input_identity, result);
+  if (!input) return result;
+  if (output_is_input(request, input_identity)) {
+    fail(result, FAILED_SAME_FILE, 0, nullptr);
+    return result;
+  }
+  LogIdentity identity{};
+  if (!identify(input, identity, result)) return result;
+  FileStamp before{};
+  stream_stamp(input, before);
+  OutputTarget target{};
+  if (!begin_output(request, files, target, result)) return result;
+  LogSource source{};
+  if (!open_log_source(source, input, identity)) {
+    fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+    if (target.workbook) xlsx_discard(target.workbook);
+    return result;
+  }
+  result = convert_log(source, target, request.options, sink);
+  bool tagless = identity.kind == LOG_ADIF && source.adif.tags == 0;
+  close_log_source(source);
+  FileStamp after{};
+  stream_stamp(input, after);
+  if (result.status != CONVERSION_FAILED) {
+    if (before.known && !same_stamp(before, after)) {
+      fail(result, FAILED_LOG_CHANGED, 0, nullptr);
+    } else if (tagless) {
+      fail(result, FAILED_NOT_A_LOG, 0, "it holds no ADIF tag");
+    }
+  }
+  finish_output(request, files, result);
+  return result;
+}
