@@ -109,6 +109,17 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
     if (target.stream) set_binary_mode(target.stream);
     return target.stream || (fail(result, FAILED_NO_OUTPUT, EBADF, nullptr), false);
   }
+  // An existing output that cannot be opened for writing (read-only, or
+  // locked by another program) is refused, as it would be if written in place.
+  FileIdentity existing{};
+  if (!to_standard_output && path_identity(request.output_path, existing)) {
+    FILE* probe = std::fopen(request.output_path, "r+b");
+    if (!probe) {
+      fail(result, FAILED_NO_OUTPUT, errno, nullptr);
+      return false;
+    }
+    std::fclose(probe);
+  }
   char folder[1024] = "";
   bool have_folder = temporary_folder(folder, sizeof folder - 32);
   OutputFile& file = to_standard_output ? files.piped : files.output;

@@ -12,7 +12,6 @@
 
 #include "gui/main_window.h"
 #include "gui/resource.h"
-#include "os/file_identity.h"
 
 FrontEnd front_end;
 
@@ -91,9 +90,10 @@ OPENFILENAMEA file_dialog(const char* filter, char* path, const char* title, DWO
 void choose_ADIF_file() {
   // Cleared before the dialog: a cancelled choice also needs a new Convert.
   front_end.converted = 0;
+  static const char filter[] = "ADIF Files\0*.adi;*.adif;\0ADX Files\0*.adx\0All Files\0*.*\0";
   OPENFILENAMEA dialog =
-      file_dialog("ADIF Files\0*.adi;*.adif;\0All Files\0*.*\0", front_end.input_path,
-                  "Input ADIF File", OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, "adi");
+      file_dialog(filter, front_end.input_path, "Input ADIF File",
+                  OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, "adi");
   if (!GetOpenFileNameA(&dialog)) return;
   input_file_chosen();
 }
@@ -107,72 +107,110 @@ void input_file_chosen() {
 
 void choose_CSV_file() {
   front_end.converted = 0;
+  char filter[3 * string_bytes];
+  output_filter(filter);
   OPENFILENAMEA dialog =
-      file_dialog("CSV Files\0*.csv;\0All Files\0*.*\0", front_end.output_path, "Output CSV file",
+      file_dialog(filter, front_end.output_path, "Output CSV file",
                   OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY, "csv");
   if (!GetSaveFileNameA(&dialog)) return;
   output_file_chosen();
+}
+
+size_t output_filter(char* filter) {
+  // Pairs of description and patterns, each ended by a NUL, then one more NUL.
+  static const char csv[] = "CSV Files\0*.csv;";
+  static const char all[] = "All Files\0*.*";
+  char workbook[string_bytes];
+  load_string(IDS_WORKBOOK_FILES, workbook);
+  size_t used = 0;
+  auto put = [&](const char* text, size_t size) {
+    std::memcpy(filter + used, text, size);
+    used += size;
+  };
+  put(csv, sizeof csv);
+  put(workbook, std::strlen(workbook) + 1);
+  put("*.xlsx", sizeof "*.xlsx");
+  put(all, sizeof all);
+  filter[used++] = '\0';
+  return used;
 }
 
 void output_file_chosen() {
   SetWindowTextA(front_end.output_name_box, file_name_part(front_end.output_path));
 }
 
-int open_conversion_files(const char* input_path, const char* output_path, FILE*& input,
-                          FILE*& output) {
-  input = nullptr;
-  output = nullptr;
+int check_conversion_paths(const char* input_path, const char* output_path) {
   if (!input_path[0]) return IDS_NO_INPUT;
   if (!output_path[0]) return IDS_NO_OUTPUT;
-  input = std::fopen(input_path, "r");
-  if (!input) return IDS_INPUT_OPEN_FAILED;
-  // Opening the log itself with "w" would empty it before it is read.
-  int error = 0;
-  if (same_file(input_path, output_path)) {
-    error = IDS_SAME_FILE;
-  } else {
-    output = std::fopen(output_path, "w");
-    if (!output) error = IDS_OUTPUT_OPEN_FAILED;
+  return 0;
+}
+
+bool is_workbook_path(const char* path) {
+  const char* dot = std::strrchr(path, '.');
+  return dot && lstrcmpiA(dot, ".xlsx") == 0;
+}
+
+int failure_string(const ConversionResult& result) {
+  switch (result.failure) {
+    case FAILED_NO_INPUT:
+      return IDS_INPUT_OPEN_FAILED;
+    case FAILED_NO_OUTPUT:
+      return IDS_OUTPUT_OPEN_FAILED;
+    case FAILED_SAME_FILE:
+      return IDS_SAME_FILE;
+    case FAILED_NOT_A_LOG:
+      return IDS_NOT_A_LOG;
+    case FAILED_READING:
+      return IDS_READ_FAILED;
+    case FAILED_LOG_CHANGED:
+      return IDS_LOG_CHANGED;
+    case FAILED_OUT_OF_MEMORY:
+      return IDS_OUT_OF_MEMORY;
+    case FAILED_TOO_WIDE:
+      return IDS_TOO_WIDE;
+    case FAILED_WRITING:
+    case FAILED_NOTHING:
+      break;
   }
-  if (error) {
-    std::fclose(input);
-    input = nullptr;
-  }
-  return error;
+  return IDS_WRITE_FAILED;
+}
+
+ConversionResult convert_files(const char* input_path, const char* output_path, MessageLog& log) {
+  ConversionRequest request{};
+  request.input_path = input_path;
+  request.output_path = output_path;
+  request.options.format = is_workbook_path(output_path) ? FORMAT_XLSX : FORMAT_CSV;
+  MessageSink sink{};
+  sink.log = &log;
+  return run_conversion(request, sink);
 }
 
 void convert_command() {
-  FILE* input;
-  FILE* output;
-  int error = open_conversion_files(front_end.input_path, front_end.output_path, input, output);
+  int error = check_conversion_paths(front_end.input_path, front_end.output_path);
   if (error) {
     show_error(error);
     return;
   }
   MessageLog log{};
-  int records = convert_ADIF_file(input, output, log);
-  error = close_conversion_files(input, output);
+  ConversionResult result = convert_files(front_end.input_path, front_end.output_path, log);
   show_message_log(log);
   free_message_log(log);
-  if (error) {
-    // A CSV file that was not written whole is not reported as converted.
-    show_error(error);
+  if (result.status == CONVERSION_FAILED) {
+    // The previous output was kept: nothing new to open.
+    front_end.converted = 0;
+    show_error(failure_string(result));
     return;
   }
-  if (records != 0) {
+  if (result.records != 0) {
+    char format[string_bytes];
+    load_string(is_workbook_path(front_end.output_path) ? IDS_CONVERTED_WORKBOOK : IDS_CONVERTED,
+                format);
     char text[path_bytes];
-    std::snprintf(text, sizeof text, "Converted %0d ADIF records to CSV format", records);
+    std::snprintf(text, sizeof text, format, result.records);
     MessageBoxA(nullptr, text, "Done", MB_ICONINFORMATION);
   }
   // Only now: Open pressed while the "Done" box is still up is refused.
   front_end.converted = 1;
-}
-
-int close_conversion_files(FILE* input, FILE* output) {
-  std::fclose(input);
-  bool written = !std::ferror(output);
-  if (std::fclose(output) != 0) written = false;
-  return written ? 0 : IDS_WRITE_FAILED;
 }
 
 void show_message_log(const MessageLog& log) {

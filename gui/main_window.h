@@ -84,18 +84,26 @@ const char* file_name_part(const char* path);
 // box, then `converted` set.
 void convert_command();
 
-// Opens the files of a conversion, the input first, so that a missing log or
-// a CSV naming the log itself never empties a file. Returns 0 with both
-// streams open (owned by the caller), or the IDS_ string to report with both
-// null: no input path, no output path, input not opened, output naming the
-// input's file, output not opened.
-int open_conversion_files(const char* input_path, const char* output_path, FILE*& input,
-                          FILE*& output);
+// Returns the IDS_ string for a Convert without an input path, then without
+// an output path, or 0 when both are given.
+int check_conversion_paths(const char* input_path, const char* output_path);
 
-// Closes the two streams of a conversion; returns IDS_WRITE_FAILED when the
-// CSV text could not be written whole (a full disk, a lost network drive),
-// else 0.
-int close_conversion_files(FILE* input, FILE* output);
+// Returns true when `path` ends in .xlsx (any case): the window then writes a
+// workbook.
+bool is_workbook_path(const char* path);
+
+// Converts the log at `input_path` into `output_path` (a workbook when it ends
+// in .xlsx) through the conversion path both programs share; every message
+// of both passes goes to list 2 of `log`.
+ConversionResult convert_files(const char* input_path, const char* output_path, MessageLog& log);
+
+// Returns the IDS_ string that tells the user why the conversion failed.
+int failure_string(const ConversionResult& result);
+
+// Writes the save dialog's filter into `filter` (3 * string_bytes bytes): CSV
+// files, Excel workbooks (string IDS_WORKBOOK_FILES), all files. Returns its
+// size.
+size_t output_filter(char* filter);
 
 // Empties the list box and shows `log` in it: lists 2, 1 and 0, each oldest
 // first and followed by one empty row when it has lines. The horizontal

@@ -16,6 +16,14 @@
 #define IDS_WEB_PAGE 1024
 #define IDS_SAME_FILE 1025
 #define IDS_WRITE_FAILED 1026
+#define IDS_WORKBOOK_FILES 1027
+#define IDS_CONVERTED 1028
+#define IDS_CONVERTED_WORKBOOK 1029
+#define IDS_NOT_A_LOG 1030
+#define IDS_READ_FAILED 1031
+#define IDS_LOG_CHANGED 1032
+#define IDS_OUT_OF_MEMORY 1033
+#define IDS_TOO_WIDE 1034
 
 // <windows.h> names a stock cursor IDC_HELP; the program uses no such cursor,
 // and here the name is the Help button's.

@@ -210,21 +210,14 @@ class ConversionFiles : public ::testing::Test {
     DeleteFileA(csv.c_str());
     RemoveDirectoryA(folder.c_str());
   }
-  // Runs the checks; returns the string to report, and closes what opened.
+  // Runs the checks and the conversion; returns the string to report, or 0.
   int check(const std::string& input, const std::string& output) {
-    FILE* in = reinterpret_cast<FILE*>(1);
-    FILE* out = reinterpret_cast<FILE*>(1);
-    int error = open_conversion_files(input.c_str(), output.c_str(), in, out);
-    if (error) {
-      EXPECT_EQ(in, nullptr);
-      EXPECT_EQ(out, nullptr);
-    } else {
-      EXPECT_NE(in, nullptr);
-      EXPECT_NE(out, nullptr);
-      if (in) std::fclose(in);
-      if (out) std::fclose(out);
-    }
-    return error;
+    int error = check_conversion_paths(input.c_str(), output.c_str());
+    if (error) return error;
+    MessageLog log{};
+    ConversionResult result = convert_files(input.c_str(), output.c_str(), log);
+    free_message_log(log);
+    return result.status == CONVERSION_FAILED ? failure_string(result) : 0;
   }
   const std::string log_text = "<EOH>\n<CALL:4>G4AB<EOR>\n";
   std::string folder, log, csv;
@@ -240,7 +233,7 @@ TEST_F(ConversionFiles, ChecksComeInOrderAndNameTheirStrings) {
   EXPECT_EQ(check(log, folder + "nowhere\\x.CSV"), IDS_OUTPUT_OPEN_FAILED);
   EXPECT_EQ(GetFileAttributesA(csv.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(check(log, csv), 0);
-  EXPECT_EQ(file_bytes(csv), "");  // created empty
+  EXPECT_EQ(file_bytes(csv), "CALL\r\nG4AB\r\n");
   EXPECT_EQ(file_bytes(log), log_text);
 }
 
@@ -274,17 +267,21 @@ TEST_F(ConversionFiles, ALockedOutputIsReportedAndTheInputClosed) {
   EXPECT_TRUE(DeleteFileA(log.c_str()));
 }
 
-TEST_F(ConversionFiles, ACsvNotWrittenWholeIsReported) {
-  FILE* in = nullptr;
-  FILE* out = nullptr;
-  ASSERT_EQ(open_conversion_files(log.c_str(), csv.c_str(), in, out), 0);
-  EXPECT_EQ(close_conversion_files(in, out), 0);
-  // A stream that cannot take what is written to it (opened for reading).
-  in = std::fopen(log.c_str(), "r");
-  out = std::fopen(csv.c_str(), "r");
-  ASSERT_TRUE(in && out);
-  std::fputs("CALL\n", out);
-  EXPECT_EQ(close_conversion_files(in, out), IDS_WRITE_FAILED);
+TEST_F(ConversionFiles, ANameEndingInXlsxGetsAWorkbook) {
+  std::string workbook = folder + "day1.XLSX";
+  EXPECT_TRUE(is_workbook_path(workbook.c_str()));
+  EXPECT_FALSE(is_workbook_path(csv.c_str()));
+  EXPECT_EQ(check(log, workbook), 0);
+  EXPECT_EQ(file_bytes(workbook).substr(0, 2), "PK");  // a zip, as every .xlsx is
+  DeleteFileA(workbook.c_str());
+}
+
+TEST(SaveDialog, OffersTheWorkbookAfterTheCsvFiles) {
+  char filter[3 * string_bytes];
+  size_t size = output_filter(filter);
+  EXPECT_EQ(std::string(filter, size),
+            std::string("CSV Files\0*.csv;\0Excel Workbook (*.xlsx)\0*.xlsx\0All Files\0*.*\0\0",
+                        size));
 }
 
 TEST(Strings, AreTheProgramsOwnTexts) {
@@ -302,6 +299,7 @@ TEST(Strings, AreTheProgramsOwnTexts) {
       {IDS_OUTPUT_OPEN_FAILED, "Could not open CSV output file."},
       {IDS_SAME_FILE, "Output CSV file is the same as the input ADIF file."},
       {IDS_WRITE_FAILED, "Could not write CSV output file."},
+      {IDS_WORKBOOK_FILES, "Excel Workbook (*.xlsx)"},
   };
   for (const Case& c : cases) {
     char text[string_bytes];
@@ -315,7 +313,7 @@ TEST(Strings, AreTheProgramsOwnTexts) {
   load_string(IDS_WEB_PAGE, address);
   EXPECT_EQ(std::strncmp(address, "https://", 8), 0) << address;
   // Every text fits the 80-byte buffers whole.
-  for (int id = IDS_ABOUT_CAPTION; id <= IDS_WRITE_FAILED; ++id) {
+  for (int id = IDS_ABOUT_CAPTION; id <= IDS_TOO_WIDE; ++id) {
     char whole[256] = "";
     LoadStringA(GetModuleHandleA(nullptr), id, whole, sizeof whole);
     EXPECT_GT(std::strlen(whole), 0u) << id;
