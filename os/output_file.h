@@ -12,8 +12,9 @@ struct OutputWriter;
 // it, output_file_commit or output_file_discard empties it again. It owns its
 // paths and its stream.
 struct OutputFile {
-  FILE* stream;  // open for binary writing (fileno may be -1); the caller may close it and set it
-                 // null
+  // Open for binary writing (with the GNU C library through a cookie, so its
+  // fileno is -1); the caller may close it itself and set it null.
+  FILE* stream;
   char* target_path;     // the file to replace (malloc'd copy)
   char* temporary_path;  // the file being written (malloc'd), null when written in place
   OutputWriter* writer;  // what records the first write error of `stream` (internal)
@@ -22,8 +23,10 @@ struct OutputFile {
 
 // Creates a new temporary file beside `target_path` (exclusively, named
 // .NAME.XXXXXX.part in the same folder) and opens `file.stream` on it for
-// binary writing. False with `error` (an errno value) when it cannot be made;
-// nothing is left behind then.
+// binary writing. A target that is a symbolic link stays one: the file it
+// names is replaced. False with `error` (an errno value: ENOENT for a missing
+// folder, EISDIR for a folder) when it cannot be made; nothing is left behind
+// then.
 bool output_file_begin(OutputFile& file, const char* target_path, int& error);
 
 // Returns the path being written: the temporary file, or the target itself

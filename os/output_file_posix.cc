@@ -95,7 +95,8 @@ char* temporary_name(const char* path) {
 }
 
 // The permission bits for the new target: those of the file it replaces, or
-// those the umask leaves of a new file's.
+// those the umask leaves of a new file's (read by setting it and back, which
+// another thread creating a file at that moment would notice).
 mode_t target_mode(const char* target_path) {
   struct stat info {};
   if (stat(target_path, &info) == 0) return info.st_mode & 07777;
