@@ -1,0 +1,452 @@
+// The workbook writer, on libxlsxwriter in constant-memory mode: each row
+// goes to the sheet's temporary file as the next one starts, so the writer
+// holds one row, its own per-column tables and one text buffer.
+#include "convert/xlsx_writer.h"
+
+#include <xlsxwriter.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "convert/cell_kind.h"
+#include "convert/column_index.h"
+
+namespace {
+
+constexpr int32_t max_columns = LXW_COL_MAX;           // 16,384
+constexpr uint32_t rows_per_sheet = LXW_ROW_MAX;       // 1,048,576, the header's included
+constexpr uint32_t max_characters = 32767;             // of one cell's text
+constexpr int32_t measured_rows = 100;                 // records the column widths look at
+constexpr int32_t widest_column = 60;                  // in characters
+constexpr int max_decimals = 15;                       // read_number allows no more digits
+constexpr size_t text_bytes = max_characters * 4 + 1;  // UTF-8 of the longest cell
+
+}  // namespace
+
+struct XlsxWriter {
+  lxw_workbook* workbook;
+  lxw_worksheet* sheet;                   // the sheet being written
+  int sheet_number;                       // 1 for "QSOs", 2 for "QSOs 2", ...
+  uint32_t row;                           // the sheet's next row
+  int32_t columns;                        // columns of the header
+  int32_t records;                        // records written, counted up to measured_rows
+  unsigned char* kinds;                   // CellKind per column
+  uint16_t* widths;                       // characters per column seen so far
+  lxw_format* header;                     // bold
+  lxw_format* date;                       // yyyy-mm-dd
+  lxw_format* minutes;                    // hh:mm
+  lxw_format* seconds;                    // hh:mm:ss
+  lxw_format* numbers[max_decimals + 1];  // "0", "0.0", "0.00", ... made when first used
+  char* text;                             // a cell's text, text_bytes long
+};
+
+namespace {
+
+// Windows-1252 bytes 0x80 to 0x9F; 0xFFFD for the five the code page leaves
+// undefined. Every other byte is the code point of its value.
+const uint16_t cp1252_high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                  0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+// Returns the code point of the UTF-8 sequence at `text` (before `end`) and
+// moves `text` past it; -1 (not moving `text`) for a byte that starts no
+// well-formed sequence: overlong forms, surrogates and values past U+10FFFF
+// are not UTF-8.
+int32_t next_utf8(const unsigned char*& text, const unsigned char* end) {
+  unsigned char lead = *text;
+  if (lead < 0x80) {
+    ++text;
+    return lead;
+  }
+  int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+  if (extra == 0 || lead > 0xF4 || end - text <= extra) return -1;
+  int32_t code = lead & (0x3F >> extra);
+  for (int i = 1; i <= extra; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return -1;
+    code = (code << 6) | (text[i] & 0x3F);
+  }
+  static const int32_t lowest[4] = {0, 0x80, 0x800, 0x10000};
+  if (code < lowest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
+  text += extra + 1;
+  return code;
+}
+
+bool is_utf8(const char* value, size_t length) {
+  auto* text = reinterpret_cast<const unsigned char*>(value);
+  const unsigned char* end = text + length;
+  while (text != end) {
+    if (next_utf8(text, end) < 0) return false;
+  }
+  return true;
+}
+
+// A cell's text being put together: its UTF-8 bytes and the two counts the
+// length limit applies to.
+struct CellText {
+  char* bytes;
+  size_t used;
+  uint32_t code_points;  // what libxlsxwriter counts
+  uint32_t units;        // what a spreadsheet counts: UTF-16 code units
+};
+
+// Adds the UTF-8 of `code`; false, adding nothing, when the text would pass
+// max_characters by either count.
+bool put_code(CellText& text, int32_t code) {
+  uint32_t units = code >= 0x10000 ? 2 : 1;
+  if (text.code_points + 1 > max_characters || text.units + units > max_characters) return false;
+  char* out = text.bytes + text.used;
+  if (code < 0x80) {
+    out[0] = static_cast<char>(code);
+    text.used += 1;
+  } else if (code < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (code >> 6));
+    out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    text.used += 2;
+  } else if (code < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (code >> 12));
+    out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code & 0x3F));
+    text.used += 3;
+  } else {
+    out[0] = static_cast<char>(0xF0 | (code >> 18));
+    out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (code & 0x3F));
+    text.used += 4;
+  }
+  text.code_points += 1;
+  text.units += units;
+  return true;
+}
+
+bool is_hex(unsigned char byte) {
+  return (byte >= '0' && byte <= '9') || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'f');
+}
+
+// A spreadsheet reads _xHHHH_ in a string as the character HHHH, so the '_'
+// starting such a sequence in a value is written as _x005F_.
+bool starts_escape(const unsigned char* text, const unsigned char* end) {
+  return end - text >= 7 && text[0] == '_' && text[1] == 'x' && is_hex(text[2]) &&
+         is_hex(text[3]) && is_hex(text[4]) && is_hex(text[5]) && text[6] == '_';
+}
+
+// Writes `value` into `buffer` (text_bytes long) as a cell's UTF-8 text,
+// NUL-ended: valid UTF-8 as it is, other text read as Windows-1252; control
+// characters other than tab, line feed and carriage return, and the
+// non-characters U+FFFE and U+FFFF, become U+FFFD, as XML cannot hold them.
+// Returns the number of characters, or -1 when the value was cut to fit.
+int32_t cell_text(const char* value, size_t length, char* buffer) {
+  CellText text{buffer, 0, 0, 0};
+  bool utf8 = is_utf8(value, length);
+  auto* in = reinterpret_cast<const unsigned char*>(value);
+  const unsigned char* end = in + length;
+  bool whole = true;
+  while (in != end && whole) {
+    if (starts_escape(in, end)) {
+      for (const char* c = "_x005F"; *c && whole; ++c) whole = put_code(text, *c);
+      if (!whole) break;
+    }
+    int32_t code = utf8 ? next_utf8(in, end) : *in++;
+    if (!utf8 && code >= 0x80 && code < 0xA0) code = cp1252_high[code - 0x80];
+    if ((code < 0x20 && code != '\t' && code != '\n' && code != '\r') || code == 0xFFFE ||
+        code == 0xFFFF) {
+      code = 0xFFFD;
+    }
+    whole = put_code(text, code);
+  }
+  buffer[text.used] = '\0';
+  return whole ? static_cast<int32_t>(text.code_points) : -1;
+}
+
+void set_error(char*& error, const char* what, lxw_error status) {
+  set_slot_message(error, "%s: %s", what, lxw_strerror(status));
+}
+
+// Widens the measure of `column` to `characters` (-1 for a cut text), for the
+// header and the first records only.
+void measure(XlsxWriter& writer, int32_t column, int32_t characters) {
+  if (writer.records >= measured_rows) return;
+  if (characters < 0 || characters > widest_column) characters = widest_column;
+  if (characters > writer.widths[column]) writer.widths[column] = static_cast<uint16_t>(characters);
+}
+
+lxw_format* number_format(XlsxWriter& writer, int decimals) {
+  lxw_format*& format = writer.numbers[decimals];
+  if (!format) {
+    char pattern[max_decimals + 3] = "0.";
+    std::memset(pattern + 2, '0', static_cast<size_t>(decimals));
+    pattern[decimals ? decimals + 2 : 1] = '\0';
+    format = workbook_add_format(writer.workbook);
+    if (format) format_set_num_format(format, pattern);
+  }
+  return format;
+}
+
+// Writes a typed cell when `field`'s value passes its column's check, the
+// library's answer in `status`; returns false, writing nothing, when it does
+// not pass.
+bool write_typed_cell(XlsxWriter& writer, int32_t column, const AdifField* field,
+                      lxw_error& status) {
+  const char* value = field->value;
+  auto length = static_cast<size_t>(field->length);
+  auto col = static_cast<lxw_col_t>(column);
+  lxw_datetime when{};
+  switch (writer.kinds[column]) {
+    case CELL_DATE:
+      if (!read_date(value, length, when.year, when.month, when.day)) break;
+      measure(writer, column, 10);
+      status = worksheet_write_datetime(writer.sheet, writer.row, col, &when, writer.date);
+      return true;
+    case CELL_TIME: {
+      int second = 0;
+      if (!read_time(value, length, when.hour, when.min, second)) break;
+      when.sec = second;
+      measure(writer, column, length == 4 ? 5 : 8);
+      lxw_format* format = length == 4 ? writer.minutes : writer.seconds;
+      status = worksheet_write_datetime(writer.sheet, writer.row, col, &when, format);
+      return true;
+    }
+    case CELL_NUMBER: {
+      double number;
+      int decimals;
+      if (!read_number(value, length, number, decimals)) break;
+      measure(writer, column, static_cast<int32_t>(length));
+      status = worksheet_write_number(writer.sheet, writer.row, col, number,
+                                      number_format(writer, decimals));
+      return true;
+    }
+    default:
+      break;
+  }
+  return false;
+}
+
+// Adds "<NAME:length>" of a value cut to fit a cell to the record's message.
+void note_cut(const AdifField* field, char*& message) {
+  if (!message) {
+    set_slot_message(message, "Value over %u characters cut in the workbook: <%s:%d>",
+                     max_characters, field->name, static_cast<int>(field->length));
+    return;
+  }
+  char* earlier = message;
+  message = nullptr;
+  set_slot_message(message, "%s <%s:%d>", earlier, field->name, static_cast<int>(field->length));
+  std::free(earlier);
+}
+
+lxw_error write_cell(XlsxWriter& writer, int32_t column, const AdifField* field, char*& message) {
+  if (!field || field->length == 0) return LXW_NO_ERROR;
+  lxw_error status = LXW_NO_ERROR;
+  if (write_typed_cell(writer, column, field, status)) return status;
+  int32_t characters = cell_text(field->value, static_cast<size_t>(field->length), writer.text);
+  if (characters < 0) note_cut(field, message);
+  measure(writer, column, characters);
+  return worksheet_write_string(writer.sheet, writer.row, static_cast<lxw_col_t>(column),
+                                writer.text, nullptr);
+}
+
+// Adds the next sheet, "QSOs" then "QSOs 2", ...
+bool add_sheet(XlsxWriter& writer, char*& error) {
+  char name[32] = "QSOs";
+  if (++writer.sheet_number > 1) std::snprintf(name, sizeof name, "QSOs %d", writer.sheet_number);
+  writer.sheet = workbook_add_worksheet(writer.workbook, name);
+  if (!writer.sheet) {
+    set_slot_message(error, "Could not make a temporary file for the workbook's rows");
+    return false;
+  }
+  writer.row = 0;
+  return true;
+}
+
+// Writes the header row of the sheet and freezes it.
+bool write_header_row(XlsxWriter& writer, const ColumnList& columns, char*& error) {
+  for (int32_t column = 0; column < writer.columns; ++column) {
+    const char* name = columns.names[column];
+    cell_text(name, std::strlen(name), writer.text);
+    lxw_error status = worksheet_write_string(writer.sheet, 0, static_cast<lxw_col_t>(column),
+                                              writer.text, writer.header);
+    if (status) {
+      set_error(error, "Could not write the header row", status);
+      return false;
+    }
+  }
+  worksheet_freeze_panes(writer.sheet, 1, 0);
+  writer.row = 1;
+  return true;
+}
+
+// Sets the autofilter over the sheet's header and records, and the column
+// widths: each column's widest header or measured value, within limits.
+void finish_sheet(XlsxWriter& writer) {
+  if (!writer.sheet || writer.columns == 0 || writer.row == 0) return;
+  auto last = static_cast<lxw_col_t>(writer.columns - 1);
+  worksheet_autofilter(writer.sheet, 0, 0, writer.row - 1, last);
+  int32_t first = 0;
+  for (int32_t column = 1; column <= writer.columns; ++column) {
+    if (column < writer.columns && writer.widths[column] == writer.widths[first]) continue;
+    worksheet_set_column(writer.sheet, static_cast<lxw_col_t>(first),
+                         static_cast<lxw_col_t>(column - 1), writer.widths[first] + 1, nullptr);
+    first = column;
+  }
+}
+
+// Closes the temporary files the library leaves open until it writes the
+// workbook.
+void close_sheet_files(lxw_workbook* workbook) {
+  lxw_worksheet* sheet;
+  LXW_FOREACH_WORKSHEET(sheet, workbook) {
+    if (sheet->optimize_tmpfile) std::fclose(sheet->optimize_tmpfile);
+    sheet->optimize_tmpfile = nullptr;
+    sheet->file = nullptr;
+  }
+}
+
+// Returns true when every sheet's temporary file took all its rows.
+bool sheet_files_whole(lxw_workbook* workbook) {
+  lxw_worksheet* sheet;
+  LXW_FOREACH_WORKSHEET(sheet, workbook) {
+    FILE* file = sheet->optimize_tmpfile;
+    if (file && (std::fflush(file) != 0 || std::ferror(file))) return false;
+  }
+  return true;
+}
+
+void free_writer(XlsxWriter* writer) {
+  std::free(writer->kinds);
+  std::free(writer->widths);
+  std::free(writer->text);
+  std::free(writer);
+}
+
+lxw_format* add_format(lxw_workbook* workbook, const char* pattern) {
+  lxw_format* format = workbook_add_format(workbook);
+  if (format && pattern) format_set_num_format(format, pattern);
+  return format;
+}
+
+}  // namespace
+
+XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error) {
+  FILE* probe = std::fopen(path, "wb");
+  if (!probe) {
+    set_slot_message(error, "Could not create %s: %s", path, std::strerror(errno));
+    return nullptr;
+  }
+  std::fclose(probe);
+  auto* writer = static_cast<XlsxWriter*>(std::calloc(1, sizeof(XlsxWriter)));
+  if (writer) writer->text = static_cast<char*>(std::malloc(text_bytes));
+  if (!writer || !writer->text) {
+    if (writer) free_writer(writer);
+    set_slot_message(error, "Out of memory for the workbook");
+    return nullptr;
+  }
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  options.tmpdir = const_cast<char*>(temp_folder);
+  writer->workbook = workbook_new_opt(path, &options);
+  if (writer->workbook) {
+    writer->header = add_format(writer->workbook, nullptr);
+    if (writer->header) format_set_bold(writer->header);
+    writer->date = add_format(writer->workbook, "yyyy-mm-dd");
+    writer->minutes = add_format(writer->workbook, "hh:mm");
+    writer->seconds = add_format(writer->workbook, "hh:mm:ss");
+  }
+  if (!writer->workbook || !writer->header || !writer->date || !writer->minutes ||
+      !writer->seconds) {
+    xlsx_discard(writer);
+    set_slot_message(error, "Out of memory for the workbook");
+    return nullptr;
+  }
+  if (!add_sheet(*writer, error)) {
+    xlsx_discard(writer);
+    return nullptr;
+  }
+  return writer;
+}
+
+bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& error) {
+  int32_t count = 0;
+  while (columns.names && columns.names[count]) ++count;
+  if (count > max_columns) {
+    set_slot_message(error,
+                     "The log has %d different fields, more than the %d columns of a worksheet",
+                     static_cast<int>(count), static_cast<int>(max_columns));
+    return false;
+  }
+  writer->kinds = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(count) + 1, 1));
+  writer->widths =
+      static_cast<uint16_t*>(std::calloc(static_cast<size_t>(count) + 1, sizeof(uint16_t)));
+  if (!writer->kinds || !writer->widths) {
+    set_slot_message(error, "Out of memory for the workbook");
+    return false;
+  }
+  writer->columns = count;
+  for (int32_t column = 0; column < count; ++column) {
+    const char* name = columns.names[column];
+    writer->kinds[column] = static_cast<unsigned char>(column_kind(name));
+    int32_t characters = cell_text(name, std::strlen(name), writer->text);
+    // The bold header with its filter button takes about two characters more.
+    measure(*writer, column, characters < 0 ? characters : characters + 2);
+  }
+  return write_header_row(*writer, columns, error);
+}
+
+bool xlsx_write_record(XlsxWriter* writer, const AdifRecord* record, const ColumnList& columns,
+                       char*& message, char*& error) {
+  if (writer->row == rows_per_sheet) {
+    finish_sheet(*writer);
+    if (!add_sheet(*writer, error) || !write_header_row(*writer, columns, error)) return false;
+  }
+  lxw_error status = LXW_NO_ERROR;
+  const AdifField** cells = cells_of(record, columns);
+  int32_t count = writer->columns;
+  if (cells) {
+    if (columns.index->held < count) count = columns.index->held;
+    for (int32_t column = 0; column < columns.index->held; ++column) {
+      if (column < count && !status) status = write_cell(*writer, column, cells[column], message);
+      cells[column] = nullptr;
+    }
+  } else {
+    for (int32_t column = 0; column < count && columns.names[column] && !status; ++column) {
+      const AdifField* field = find_field(record->root, columns.names[column]);
+      status = write_cell(*writer, column, field, message);
+    }
+  }
+  if (status) {
+    set_error(error, "Could not write a row of the workbook", status);
+    return false;
+  }
+  ++writer->row;
+  if (writer->records < measured_rows) ++writer->records;
+  return true;
+}
+
+bool xlsx_end(XlsxWriter* writer, char*& error) {
+  finish_sheet(*writer);
+  if (!sheet_files_whole(writer->workbook)) {
+    set_slot_message(error, "Could not write the temporary file of the workbook's rows");
+    xlsx_discard(writer);
+    return false;
+  }
+  lxw_error status = workbook_close(writer->workbook);
+  writer->workbook = nullptr;
+  free_writer(writer);
+  if (status) {
+    set_error(error, "Could not write the workbook", status);
+    return false;
+  }
+  return true;
+}
+
+void xlsx_discard(XlsxWriter* writer) {
+  if (!writer) return;
+  if (writer->workbook) {
+    close_sheet_files(writer->workbook);
+    lxw_workbook_free(writer->workbook);
+  }
+  free_writer(writer);
+}

@@ -1,0 +1,50 @@
+// The workbook writer: a log as an Excel workbook (.xlsx), one row per
+// record, each cell typed by its column's kind (see cell_kind.h).
+//
+// Sheet "QSOs" holds a bold, frozen header row and the records below it;
+// past the last row of a sheet (1,048,575 records) the records continue on
+// sheet "QSOs 2" (then "QSOs 3", ...) under the header again. Rows go to
+// temporary files as they are written (constant-memory mode), so memory
+// stays flat however many records there are. Every text is written as a
+// string, never as a formula; text that is not valid UTF-8 is read as
+// Windows-1252.
+#pragma once
+
+#include "convert/convert.h"
+
+// One workbook being written; opaque.
+struct XlsxWriter;
+
+// Starts a workbook that xlsx_end will write at `path` (made and emptied here
+// to find out early that it can be written), its rows kept in temporary files
+// in `temp_folder` (give a folder of the user's, never a drive root; null
+// takes the library's choice from TMP, TEMP or TMPDIR). Returns the writer,
+// owned by the caller until xlsx_end or xlsx_discard; or null with a
+// malloc'ed text in `error` (the caller's to free) when it cannot be made.
+XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error);
+
+// Writes the header row: the column names of `columns` in bold, frozen above
+// the records. Returns false with a malloc'ed `error` (nothing written) when
+// there are more than 16,384 columns, or when memory or the library fails;
+// the caller then discards the workbook.
+bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& error);
+
+// Writes `record` as the next row, one cell per column of `columns` (the list
+// the header was written from). A value longer than 32,767 characters is cut
+// to that length and a malloc'ed message naming its field is left in the
+// message slot `message` (see set_slot_message). Returns false with a
+// malloc'ed `error` when the library fails (a temporary file or memory).
+bool xlsx_write_record(XlsxWriter* writer, const AdifRecord* record, const ColumnList& columns,
+                       char*& message, char*& error);
+
+// Finishes each sheet (an autofilter over its header and records, column
+// widths fitted to the header and the first records), then writes and closes
+// the workbook at the path given to xlsx_begin. Returns false with a
+// malloc'ed `error` when the file cannot be written whole; the caller then
+// discards it. The writer is freed in every case.
+bool xlsx_end(XlsxWriter* writer, char*& error);
+
+// Frees the writer and its temporary files without writing the workbook
+// (what xlsx_begin made at the path stays for the caller to remove). Null is
+// allowed.
+void xlsx_discard(XlsxWriter* writer);
