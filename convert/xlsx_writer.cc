@@ -16,41 +16,41 @@
 
 namespace {
 
-constexpr int32_t max_columns = LXW_COL_MAX;        // 16,384
-constexpr uint32_t rows_per_sheet = LXW_ROW_MAX;    // 1,048,576, the header's included
-constexpr uint32_t max_characters = 32767;          // of one cell's text
-constexpr int32_t measured_rows = 100;              // records the column widths look at
-constexpr int32_t widest_column = 60;               // in characters
-constexpr int max_decimals = 15;                    // read_number allows no more digits
+constexpr int32_t max_columns = LXW_COL_MAX;           // 16,384
+constexpr uint32_t rows_per_sheet = LXW_ROW_MAX;       // 1,048,576, the header's included
+constexpr uint32_t max_characters = 32767;             // of one cell's text
+constexpr int32_t measured_rows = 100;                 // records the column widths look at
+constexpr int32_t widest_column = 60;                  // in characters
+constexpr int max_decimals = 15;                       // read_number allows no more digits
 constexpr size_t text_bytes = max_characters * 4 + 1;  // UTF-8 of the longest cell
 
 }  // namespace
 
 struct XlsxWriter {
   lxw_workbook* workbook;
-  lxw_worksheet* sheet;           // the sheet being written
-  int sheet_number;               // 1 for "QSOs", 2 for "QSOs 2", ...
-  uint32_t row;                   // the sheet's next row
-  int32_t columns;                // columns of the header
-  int32_t records;                // records written, counted up to measured_rows
-  unsigned char* kinds;           // CellKind per column
-  uint16_t* widths;               // characters per column seen so far
-  lxw_format* header;             // bold
-  lxw_format* date;               // yyyy-mm-dd
-  lxw_format* minutes;            // hh:mm
-  lxw_format* seconds;            // hh:mm:ss
+  lxw_worksheet* sheet;                   // the sheet being written
+  int sheet_number;                       // 1 for "QSOs", 2 for "QSOs 2", ...
+  uint32_t row;                           // the sheet's next row
+  int32_t columns;                        // columns of the header
+  int32_t records;                        // records written, counted up to measured_rows
+  unsigned char* kinds;                   // CellKind per column
+  uint16_t* widths;                       // characters per column seen so far
+  lxw_format* header;                     // bold
+  lxw_format* date;                       // yyyy-mm-dd
+  lxw_format* minutes;                    // hh:mm
+  lxw_format* seconds;                    // hh:mm:ss
   lxw_format* numbers[max_decimals + 1];  // "0", "0.0", "0.00", ... made when first used
-  char* text;                     // a cell's text, text_bytes long
+  char* text;                             // a cell's text, text_bytes long
 };
 
 namespace {
 
 // Windows-1252 bytes 0x80 to 0x9F; 0xFFFD for the five the code page leaves
 // undefined. Every other byte is the code point of its value.
-const uint16_t cp1252_high[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+const uint16_t cp1252_high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                  0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 // Returns the code point of the UTF-8 sequence at `text` (before `end`) and
 // moves `text` past it; -1 (not moving `text`) for a byte that starts no
@@ -242,8 +242,7 @@ lxw_error write_cell(XlsxWriter& writer, int32_t column, const AdifField* field,
   if (!field || field->length == 0) return LXW_NO_ERROR;
   lxw_error status = LXW_NO_ERROR;
   if (write_typed_cell(writer, column, field, status)) return status;
-  int32_t characters =
-      cell_text(field->value, static_cast<size_t>(field->length), writer.text);
+  int32_t characters = cell_text(field->value, static_cast<size_t>(field->length), writer.text);
   if (characters < 0) note_cut(field, message);
   measure(writer, column, characters);
   return worksheet_write_string(writer.sheet, writer.row, static_cast<lxw_col_t>(column),
