@@ -233,6 +233,9 @@ TEST(AdxReader, RestartReadsTheSameRecordsFromWhereTheDocumentStarted) {
 }
 
 TEST(AdxReader, ReportsAnInputThatCannotBeRead) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the C runtime reads nothing from a write-only stream, but reports no error";
+#endif
   std::string path = scratch_path("adx_write_only.adx");
   FILE* write_only = std::fopen(path.c_str(), "wb");
   ASSERT_NE(write_only, nullptr);

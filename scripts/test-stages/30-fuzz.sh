@@ -16,7 +16,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DLEDGERLY_BUILD_TESTS=OFF \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
   "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null
 cmake --build "$build" -j2 --target fuzz_line_reader fuzz_convert fuzz_util_text \
-  fuzz_record_index
+  fuzz_record_index fuzz_adx_reader
 
 corpus=tests/fuzz/corpus
 adif_words=-dict=tests/fuzz/adif.dict
@@ -51,4 +51,5 @@ run_fuzzer line_reader "$adif_words" -- "$corpus/line_reader" "$corpus/convert"
 run_fuzzer convert "$adif_words" -- "$corpus/convert" "$corpus/line_reader"
 run_fuzzer util_text -max_len=4096 -- "$corpus/util_text"
 run_fuzzer record_index "$adif_words" -- "$corpus/convert" "$corpus/line_reader"
+run_fuzzer adx_reader -dict=tests/fuzz/adx.dict -- "$corpus/adx"
 echo "Fuzzing found nothing in ${seconds}s per harness."
