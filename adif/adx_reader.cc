@@ -72,6 +72,7 @@ bool text_append(Text& text, const char* bytes, size_t count) {
   return true;
 }
 
+// Appends the NUL-terminated `string` to `text`, as the above.
 bool text_append(Text& text, const char* string) {
   return text_append(text, string, std::strlen(string));
 }
@@ -147,6 +148,7 @@ void end_field(AdxReader& reader) {
   }
 }
 
+// Expat's start of an element: opens the header, a record or a field.
 void XMLCALL on_start(void* data, const XML_Char* element, const XML_Char** attributes) {
   AdxReader& reader = *static_cast<AdxReader*>(data);
   int depth = ++reader.depth;
@@ -165,6 +167,8 @@ void XMLCALL on_start(void* data, const XML_Char* element, const XML_Char** attr
   }
 }
 
+// Expat's end of an element: completes a field, or suspends at the end of a
+// record or of the header.
 void XMLCALL on_end(void* data, const XML_Char*) {
   AdxReader& reader = *static_cast<AdxReader*>(data);
   int depth = reader.depth--;
@@ -180,6 +184,7 @@ void XMLCALL on_end(void* data, const XML_Char*) {
   }
 }
 
+// Expat's character data: kept when it stands inside a field.
 void XMLCALL on_text(void* data, const XML_Char* text, int length) {
   AdxReader& reader = *static_cast<AdxReader*>(data);
   if (!reader.field_depth) return;  // white space between elements
