@@ -78,6 +78,7 @@ struct OutputOptions {
   char separator;       // CSV: ',' (also 0), ';' or '\t'
   bool iso_dates;       // CSV: real dates of every date column as 2024-01-05
   bool bom;             // CSV: a UTF-8 byte-order mark first
+  bool crlf;            // CSV: lines end in CR LF (set by run_conversion on Windows)
 };
 
 // Where a conversion's messages go: every message of both passes into list 2
@@ -178,6 +179,7 @@ struct CsvStyle {
   bool iso_dates;  // every date column's real YYYYMMDD dates as 2024-01-05,
                    // its other values as text (see column_kind in cell_kind.h)
   bool bom;        // the header line starts with the UTF-8 byte-order mark
+  bool crlf;       // each line ends in CR LF, as Windows text files do (values unchanged)
 };
 
 // Writes the header line: the column names separated by ",", then "\n".

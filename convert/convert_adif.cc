@@ -181,6 +181,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   style.separator = options.separator;
   style.iso_dates = options.iso_dates;
   style.bom = options.bom;
+  style.crlf = options.crlf;
   ColumnList found{};
   ColumnList chosen{};
   Pass first{};

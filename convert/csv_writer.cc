@@ -204,6 +204,7 @@ void write_CSV_header(FILE* output, const ColumnList& columns, const CsvStyle& s
     // names are written as they stand.
     put_text_cell(line, *column, false, *shape.bytes);
   }
+  if (style.crlf) put_byte(line, '\r');
   put_byte(line, '\n');
   flush_line(line);
 }
@@ -231,6 +232,7 @@ void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& 
       put_cell(line, find_field(record->root, *column), shape);
     }
   }
+  if (style.crlf) put_byte(line, '\r');
   put_byte(line, '\n');
   flush_line(line);
 }

@@ -173,7 +173,13 @@ void finish_output(const ConversionRequest& request, RunFiles& files, Conversion
 
 }  // namespace
 
-ConversionResult run_conversion(const ConversionRequest& request, MessageSink& sink) {
+ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sink) {
+  ConversionRequest request = given;
+#ifdef _WIN32
+  // The file is written in binary, so that values keep their bytes; its line
+  // ends stay those of a Windows text file, as they always were.
+  request.options.crlf = true;
+#endif
   ConversionResult result{};
   result.end = ADIF_EOF;
   RunFiles files;
