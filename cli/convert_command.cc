@@ -8,13 +8,14 @@
 #include <string>
 
 #include "convert/convert.h"
+#include "ledgerly_version.h"
 #include "util/console.h"
 #include "util/file_identity.h"
 #include "util/terminal.h"
 
 namespace {
 
-const char version_text[] = "ledgerly-convert 2.2\n";
+const char version_text[] = "ledgerly-convert " LEDGERLY_VERSION "\n";
 
 const char usage_text[] =
     "Usage: ledgerly-convert INPUT [OUTPUT]\n"
