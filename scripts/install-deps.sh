@@ -5,6 +5,7 @@ packages=(
   g++ cmake make googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool imagemagick
   clang libclang-rt-14-dev valgrind time
+  dpkg-dev mandoc man-db unzip
 )
 missing=()
 for package in "${packages[@]}"; do
