@@ -5,12 +5,13 @@
 #include <string>
 
 #include "convert/convert.h"
+#include "ledgerly_version.h"
 #include "os/input_file.h"
 #include "os/terminal.h"
 
 namespace {
 
-const char version_text[] = "ledgerly-convert 2.2\n";
+const char version_text[] = "ledgerly-convert " LEDGERLY_VERSION "\n";
 
 const char usage_text[] =
     "Usage: ledgerly-convert [OPTION]... INPUT [OUTPUT]\n"

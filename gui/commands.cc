@@ -12,6 +12,7 @@
 
 #include "gui/main_window.h"
 #include "gui/resource.h"
+#include "ledgerly_version.h"
 
 FrontEnd front_end;
 
@@ -282,7 +283,7 @@ void about_command(HWND window) {
 const char* revision_string() {
   if (front_end.revision) return front_end.revision;
   // The form that version-control keyword expansion gives.
-  char keyword[] = "$Revision: 2.2 $";
+  char keyword[] = "$Revision: " LEDGERLY_VERSION " $";
   std::strtok(keyword, " ");
   const char* number = std::strtok(nullptr, " ");
   if (!number) return "";

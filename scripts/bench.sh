@@ -26,7 +26,7 @@ done
 
 build=${LEDGERLY_BENCH_BUILD:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-  -DLEDGERLY_BUILD_TESTS=OFF -DLEDGERLY_BUILD_BENCH=ON >/dev/null
+  -DLEDGERLY_WERROR=ON -DLEDGERLY_BUILD_TESTS=OFF -DLEDGERLY_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target ledgerly-convert make-bench-log bench-floor bench-run \
   micro-bench >/dev/null
 

@@ -6,6 +6,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool imagemagick
   clang libclang-rt-14-dev valgrind time libexpat1-dev
   libxlsxwriter-dev python3-openpyxl libreoffice-calc-nogui
+  dpkg-dev mandoc man-db unzip
 )
 missing=()
 for package in "${packages[@]}"; do

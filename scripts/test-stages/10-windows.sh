@@ -2,7 +2,9 @@
 # Builds Ledgerly.exe and the tests with MinGW-w64 (the windows preset) and
 # runs them under Wine: the core tests, then the tests of the window and of
 # the program's resources, all inside a headless X display (Xvfb). Leaves the
-# screenshot taken after a conversion in build/windows/ledgerly-window.png.
+# screenshot taken after a conversion in build/windows/ledgerly-window.png
+# and, when the tests pass, the ZIP archive of the programs in
+# build/windows/Ledgerly-VERSION-win64.zip.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build/windows
@@ -41,5 +43,9 @@ if [ -s "$shot" ]; then
     "$converter" "$shot" -strip "$build/ledgerly-window.png"
     echo "Screenshot: $build/ledgerly-window.png (copy it to docs/ledgerly-window.png for the README)"
   fi
+fi
+if [ "$status" = 0 ]; then
+  (cd "$build" && cpack -G ZIP >/dev/null) || status=$?
+  for zip in "$build"/Ledgerly-*-win64.zip; do echo "Archive: $zip"; done
 fi
 exit "$status"

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/../.."
 seconds=${LEDGERLY_FUZZ_SECONDS:-60}
 build=${LEDGERLY_FUZZ_BUILD:-build-fuzz}
 sanitizers="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all"
-CC=clang CXX=clang++ cmake -S . -B "$build" -DLEDGERLY_BUILD_TESTS=OFF \
+CC=clang CXX=clang++ cmake -S . -B "$build" -DLEDGERLY_WERROR=ON -DLEDGERLY_BUILD_TESTS=OFF \
   -DLEDGERLY_BUILD_FUZZERS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   "-DCMAKE_CXX_FLAGS=$sanitizers -fno-omit-frame-pointer" \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \

@@ -7,7 +7,8 @@ set -eu # no pipefail: the generators end `yes` with a broken pipe
 cd "$(dirname "$0")/../.."
 build=build-stress
 data=$build/data
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLEDGERLY_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLEDGERLY_WERROR=ON -DLEDGERLY_BUILD_TESTS=OFF \
+  >/dev/null
 cmake --build "$build" -j2 --target ledgerly-convert
 convert=$build/cli/ledgerly-convert
 rm -rf "$data"

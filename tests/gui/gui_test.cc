@@ -12,6 +12,7 @@
 
 #include "gui/main_window.h"
 #include "gui/resource.h"
+#include "ledgerly_version.h"
 #include "tests/test_streams.h"
 
 namespace {
@@ -329,23 +330,23 @@ TEST(About, ThreeLinesNameVersionAndNotice) {
   compose_about_text(text);
   char notice[string_bytes];
   load_string(IDS_NOTICE, notice);
-  std::string expected =
-      std::string("Ledgerly\nVersion 2.2 -- ") + __DATE__ + " " + __TIME__ + "\n" + notice;
+  const std::string head = "Ledgerly\nVersion " LEDGERLY_VERSION " -- ";
+  std::string expected = head + __DATE__ + " " + __TIME__ + "\n" + notice;
   // The build date and time are those of the commands' file, compiled in
   // the same build; only their form can be compared.
   std::string got = text;
   ASSERT_EQ(got.size(), expected.size()) << got;
-  EXPECT_EQ(got.substr(0, 24), "Ledgerly\nVersion 2.2 -- ");
+  EXPECT_EQ(got.substr(0, head.size()), head);
   EXPECT_EQ(got.substr(got.size() - std::strlen(notice)), notice);
-  EXPECT_EQ(got[24 + 3], ' ');  // "Apr 23 2024 11:16:32"
-  EXPECT_EQ(got[24 + 11], ' ');
-  EXPECT_EQ(got[24 + 14], ':');
-  EXPECT_EQ(got[24 + 17], ':');
+  EXPECT_EQ(got[head.size() + 3], ' ');  // "Apr 23 2024 11:16:32"
+  EXPECT_EQ(got[head.size() + 11], ' ');
+  EXPECT_EQ(got[head.size() + 14], ':');
+  EXPECT_EQ(got[head.size() + 17], ':');
 }
 
 TEST(Revision, IsMadeOnceAndKept) {
   const char* first = revision_string();
-  EXPECT_STREQ(first, "2.2");
+  EXPECT_STREQ(first, LEDGERLY_VERSION);
   EXPECT_EQ(revision_string(), first);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ledgerly_version.h"
 #include "tests/test_streams.h"
 
 namespace {
@@ -130,10 +131,18 @@ TEST(Resources, VersionBlock) {
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00020002u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00020002u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  // The numbers of the version header; the version the programs show is
+  // their start.
+  const DWORD version_ms = LEDGERLY_VERSION_MAJOR << 16 | LEDGERLY_VERSION_MINOR;
+  const DWORD version_ls = LEDGERLY_VERSION_PATCH << 16;
+  const std::string version_text = std::to_string(LEDGERLY_VERSION_MAJOR) + "." +
+                                   std::to_string(LEDGERLY_VERSION_MINOR) + "." +
+                                   std::to_string(LEDGERLY_VERSION_PATCH) + ".0";
+  EXPECT_EQ(version_text.rfind(LEDGERLY_VERSION, 0), 0u) << version_text;
+  EXPECT_EQ(fixed->dwFileVersionMS, version_ms);
+  EXPECT_EQ(fixed->dwFileVersionLS, version_ls);
+  EXPECT_EQ(fixed->dwProductVersionMS, version_ms);
+  EXPECT_EQ(fixed->dwProductVersionLS, version_ls);
   EXPECT_EQ(fixed->dwFileFlagsMask, 0x3Fu);
   EXPECT_EQ(fixed->dwFileFlags, 0u);
   EXPECT_EQ(fixed->dwFileOS, 0x40004u);
@@ -153,10 +162,14 @@ TEST(Resources, VersionBlock) {
     const char* key;
     const char* value;  // null: any text naming the Ledgerly authors
   } entries[] = {
-      {"CompanyName", nullptr},    {"FileDescription", "Ledgerly"},
-      {"FileVersion", "2.2.0.0"},  {"InternalName", "Ledgerly"},
-      {"LegalCopyright", nullptr}, {"OriginalFilename", "Ledgerly.exe"},
-      {"ProductName", "Ledgerly"}, {"ProductVersion", "2.2.0.0"},
+      {"CompanyName", nullptr},
+      {"FileDescription", "Ledgerly"},
+      {"FileVersion", version_text.c_str()},
+      {"InternalName", "Ledgerly"},
+      {"LegalCopyright", nullptr},
+      {"OriginalFilename", "Ledgerly.exe"},
+      {"ProductName", "Ledgerly"},
+      {"ProductVersion", version_text.c_str()},
   };
   std::vector<std::string> expected_keys;
   for (const Entry& entry : entries) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ledgerly_version.h"
 #include "tests/gui/window_driver.h"
 #include "tests/test_streams.h"
 
@@ -477,23 +478,25 @@ TEST_F(Window, AboutShowsNameVersionAndNoticeOwnedByTheWindow) {
   EXPECT_EQ(box.caption, "About this program...");
   EXPECT_EQ(box.owner, program.window);
   EXPECT_EQ(box.icon_colour, 'B');
-  // Name, "Version 2.2 -- Apr 23 2024 11:16:32", notice.
+  // Name, "Version 2.2 -- Apr 23 2024 11:16:32" (the version of the header), notice.
   size_t first = box.text.find('\n');
   size_t second = box.text.find('\n', first + 1);
   ASSERT_NE(second, std::string::npos) << box.text;
   EXPECT_EQ(box.text.find('\n', second + 1), std::string::npos) << box.text;
   EXPECT_EQ(box.text.substr(0, first), "Ledgerly");
   std::string version = box.text.substr(first + 1, second - first - 1);
-  ASSERT_EQ(version.size(), 35u) << version;
-  EXPECT_EQ(version.substr(0, 15), "Version 2.2 -- ");
-  EXPECT_EQ(version[18], ' ') << version;
-  EXPECT_EQ(version[21], ' ') << version;
-  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version[22])) &&
-              std::isdigit(static_cast<unsigned char>(version[25])))
+  const std::string head = "Version " LEDGERLY_VERSION " -- ";
+  ASSERT_EQ(version.size(), head.size() + 20) << version;
+  EXPECT_EQ(version.substr(0, head.size()), head);
+  std::string stamp = version.substr(head.size());
+  EXPECT_EQ(stamp[3], ' ') << version;
+  EXPECT_EQ(stamp[6], ' ') << version;
+  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(stamp[7])) &&
+              std::isdigit(static_cast<unsigned char>(stamp[10])))
       << version;
-  EXPECT_EQ(version[26], ' ') << version;
-  EXPECT_EQ(version[29], ':') << version;
-  EXPECT_EQ(version[32], ':') << version;
+  EXPECT_EQ(stamp[11], ' ') << version;
+  EXPECT_EQ(stamp[14], ':') << version;
+  EXPECT_EQ(stamp[17], ':') << version;
   EXPECT_NE(box.text.substr(second + 1).find("the Ledgerly authors"), std::string::npos);
   // The box is modal for the window: its buttons wait until it closes.
   EXPECT_FALSE(IsWindowEnabled(program.window));

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds Ledgerly and its native tests with Clang (the clang preset,
+# build/clang), warnings as errors as with GCC, and runs the tests.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+cmake --preset clang >/dev/null
+cmake --build --preset clang
+ctest --preset clang
