@@ -213,18 +213,18 @@ bool output_file_commit(OutputFile& file, int& error) {
       error = write_error(*file.writer);
     }
     int descriptor = file.writer->descriptor;
-    if (!error && temporary && fsync(descriptor) != 0) error = errno;
     if (!error && temporary && fchmod(descriptor, target_mode(file.target_path)) != 0) {
       error = errno;
     }
+    if (!error && temporary && fsync(descriptor) != 0) error = errno;
     if (std::fclose(file.stream) != 0 && !error) error = errno ? errno : EIO;
     file.stream = nullptr;
   } else if (file.writer->error) {
     error = file.writer->error;
   } else if (temporary) {
     int descriptor = open(temporary, O_WRONLY | O_CLOEXEC);
-    if (descriptor < 0 || fsync(descriptor) != 0 ||
-        fchmod(descriptor, target_mode(file.target_path)) != 0) {
+    if (descriptor < 0 || fchmod(descriptor, target_mode(file.target_path)) != 0 ||
+        fsync(descriptor) != 0) {
       error = errno;
     }
     if (descriptor >= 0 && close(descriptor) != 0 && !error) error = errno;
