@@ -23,8 +23,8 @@ struct OutputFile {
 
 // Creates a new temporary file beside `target_path` (exclusively, named
 // .NAME.XXXXXX.part in the same folder) and opens `file.stream` on it for
-// binary writing. A target that is a symbolic link stays one: the file it
-// names is replaced. False with `error` (an errno value: ENOENT for a missing
+// binary writing. A target that is a symbolic link stays one (POSIX): the
+// file it names is replaced. False with `error` (an errno value: ENOENT for a missing
 // folder, EISDIR for a folder) when it cannot be made; nothing is left behind
 // then.
 bool output_file_begin(OutputFile& file, const char* target_path, int& error);

@@ -161,6 +161,10 @@ bool open_writer(OutputFile& file, int descriptor, int& error) {
 
 bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
   file = OutputFile{};
+  if (!*target_path) {
+    error = ENOENT;
+    return false;
+  }
   struct stat info {};
   bool exists = stat(target_path, &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) {
@@ -205,21 +209,22 @@ bool output_file_commit(OutputFile& file, int& error) {
   error = 0;
   const char* temporary = file.temporary_path;
   if (file.stream) {
-    if (std::fflush(file.stream) != 0 || std::ferror(file.stream))
+    if (std::fflush(file.stream) != 0 || std::ferror(file.stream) || file.writer->error) {
       error = write_error(*file.writer);
+    }
     int descriptor = file.writer->descriptor;
-    if (!error && temporary && fsync(descriptor) != 0) error = errno;
     if (!error && temporary && fchmod(descriptor, target_mode(file.target_path)) != 0) {
       error = errno;
     }
+    if (!error && temporary && fsync(descriptor) != 0) error = errno;
     if (std::fclose(file.stream) != 0 && !error) error = errno ? errno : EIO;
     file.stream = nullptr;
   } else if (file.writer->error) {
     error = file.writer->error;
   } else if (temporary) {
     int descriptor = open(temporary, O_WRONLY | O_CLOEXEC);
-    if (descriptor < 0 || fsync(descriptor) != 0 ||
-        fchmod(descriptor, target_mode(file.target_path)) != 0) {
+    if (descriptor < 0 || fchmod(descriptor, target_mode(file.target_path)) != 0 ||
+        fsync(descriptor) != 0) {
       error = errno;
     }
     if (descriptor >= 0 && close(descriptor) != 0 && !error) error = errno;

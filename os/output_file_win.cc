@@ -102,6 +102,10 @@ void release(OutputFile& file) {
 
 bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
   file = OutputFile{};
+  if (!*target_path) {
+    error = ENOENT;
+    return false;
+  }
   bool device = is_device(target_path);
   DWORD attributes = GetFileAttributesA(target_path);
   if (!device && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {

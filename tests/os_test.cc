@@ -171,12 +171,14 @@ TEST(OutputFile, BeginFailsWhereNoFileCanBeMade) {
   };
   const Row rows[] = {
       {"missing/log.csv", ENOENT},
+      {"", ENOENT},
       {"sub", EISDIR},
   };
   for (const Row& row : rows) {
     OutputFile file{};
     int error = 0;
-    EXPECT_FALSE(output_file_begin(file, folder.file(row.name).c_str(), error)) << row.name;
+    std::string path = *row.name ? folder.file(row.name) : "";
+    EXPECT_FALSE(output_file_begin(file, path.c_str(), error)) << row.name;
     EXPECT_EQ(error, row.error) << row.name;
     EXPECT_EQ(file.stream, nullptr) << row.name;
     EXPECT_EQ(file.temporary_path, nullptr) << row.name;
