@@ -13,24 +13,24 @@
 
 // How the bytes of a log are encoded.
 enum TextEncoding {
-  TEXT_BYTES = 0,     // UTF-8, Windows-1252 or any 8-bit text: read as it stands
-  TEXT_UTF16LE = 1,   // UTF-16, little-endian: transcoded to UTF-8
-  TEXT_UTF16BE = 2    // UTF-16, big-endian: transcoded to UTF-8
+  TEXT_BYTES = 0,    // UTF-8, Windows-1252 or any 8-bit text: read as it stands
+  TEXT_UTF16LE = 1,  // UTF-16, little-endian: transcoded to UTF-8
+  TEXT_UTF16BE = 2   // UTF-16, big-endian: transcoded to UTF-8
 };
 
 // What a file is, judged from its first bytes.
 enum LogKind {
-  LOG_ADIF = 0,    // ADIF text (also anything that is not recognised as something else)
-  LOG_ADX = 1,     // ADX, the XML form of ADIF
-  LOG_OTHER = 2    // not a log: a document, an archive, a picture, a program...
+  LOG_ADIF = 0,  // ADIF text (also anything that is not recognised as something else)
+  LOG_ADX = 1,   // ADX, the XML form of ADIF
+  LOG_OTHER = 2  // not a log: a document, an archive, a picture, a program...
 };
 
 // The result of identify_log.
 struct LogIdentity {
   LogKind kind;
   TextEncoding encoding;
-  size_t skip;           // bytes of a byte-order mark to skip before reading
-  const char* what;      // for LOG_OTHER: what the file looks like ("a PDF document")
+  size_t skip;       // bytes of a byte-order mark to skip before reading
+  const char* what;  // for LOG_OTHER: what the file looks like ("a PDF document")
 };
 
 // Judges a file from its first `count` bytes (a few KiB are enough): a UTF-16
@@ -54,18 +54,18 @@ struct AdifReader {
   bool line_by_line;      // read no further than the line in hand (parse_ADIF)
   char* buffer;           // the data read: `capacity` bytes and a NUL after them
   size_t capacity;
-  size_t pos;             // next byte to scan
-  size_t end;             // end of the data read
-  size_t line_end;        // while `in_line`: end of the line's text
-  size_t line_next;       // while `in_line`: start of the next line
-  bool in_line;           // a line is being scanned (text after <EOR> is left)
-  bool input_ended;       // the input has no more bytes
-  bool read_failed;       // reading the input failed; `read_error` has errno
+  size_t pos;        // next byte to scan
+  size_t end;        // end of the data read
+  size_t line_end;   // while `in_line`: end of the line's text
+  size_t line_next;  // while `in_line`: start of the next line
+  bool in_line;      // a line is being scanned (text after <EOR> is left)
+  bool input_ended;  // the input has no more bytes
+  bool read_failed;  // reading the input failed; `read_error` has errno
   int read_error;
-  bool out_of_memory;     // memory ran out: the pass cannot be trusted
-  int64_t recovered;      // values read whole by counting characters
-  int64_t tags;           // tags met (`<` followed by a name and `:` or `>`)
-  unsigned char carry[4]; // UTF-16: bytes of a unit or pair not yet complete
+  bool out_of_memory;      // memory ran out: the pass cannot be trusted
+  int64_t recovered;       // values read whole by counting characters
+  int64_t tags;            // tags met (`<` followed by a name and `:` or `>`)
+  unsigned char carry[4];  // UTF-16: bytes of a unit or pair not yet complete
   size_t carried;
 };
 

@@ -16,7 +16,9 @@ namespace {
 
 // A tag name byte's upper-case form: a..z only, whatever the locale, so
 // names compare the same on every system.
-inline char upper_byte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char upper_byte(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // The number at `text` by the rules of parse_decimal, inlined into the reader.
 inline int32_t decimal_value(const char* text) {
@@ -147,7 +149,9 @@ constexpr size_t lookahead_bytes = size_t{1} << 16;
 
 constexpr char truncated_format[] = "ERROR: Truncated input line: %.*s";
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 
 // Reads UTF-16 input and puts it after `reader.end` as UTF-8, at most `want`
 // bytes. Returns the bytes added.
@@ -295,7 +299,8 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   size_t count = reader.end - reader.pos;
   const char* feed = static_cast<const char*>(std::memchr(text, '\n', count));
   const char* stop = feed ? feed : text + count;
-  const char* ret = static_cast<const char*>(std::memchr(text, '\r', static_cast<size_t>(stop - text)));
+  const char* ret =
+      static_cast<const char*>(std::memchr(text, '\r', static_cast<size_t>(stop - text)));
   if (ret) stop = ret;
   size_t length = static_cast<size_t>(stop - text);
   bool terminated = stop != text + count;
@@ -303,7 +308,8 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   if (terminated) next += (*stop == '\r' && next + 1 < reader.end && stop[1] == '\n') ? 2 : 1;
   size_t shown = length < longest_line + 1 ? length : longest_line + 1;
   if (report_nul(reader, reader.pos, reader.pos + shown, message)) return ADIF_TRUNCATED;
-  bool fits = terminated ? length <= longest_line : reader.input_ended && length <= longest_line + 1;
+  bool fits =
+      terminated ? length <= longest_line : reader.input_ended && length <= longest_line + 1;
   if (!fits) {
     set_slot_message(message, truncated_format, static_cast<int>(shown), text);
     return ADIF_TRUNCATED;

@@ -117,10 +117,9 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
     line.options.separator = value[0];
     line.csv_option_given = true;
   } else if (std::strncmp(argument, "--", 2) == 0 && std::strchr(argument, '=') == nullptr &&
-             i + 1 >= argc && (std::strcmp(argument, "--format") == 0 ||
-                               std::strcmp(argument, "--columns") == 0 ||
-                               std::strcmp(argument, "--dates") == 0 ||
-                               std::strcmp(argument, "--separator") == 0)) {
+             i + 1 >= argc &&
+             (std::strcmp(argument, "--format") == 0 || std::strcmp(argument, "--columns") == 0 ||
+              std::strcmp(argument, "--dates") == 0 || std::strcmp(argument, "--separator") == 0)) {
     return usage_error(err, "missing value for ", argument);
   } else {
     return usage_error(err, "unknown option ", argument);
@@ -210,11 +209,13 @@ int report_failure(FILE* err, const CommandLine& line, const ConversionResult& r
                    output_kind(line), line.output, error);
       break;
     case FAILED_SAME_FILE:
-      std::fprintf(err, "ledgerly-convert: Output CSV file is the same as the input ADIF file: %s\n",
+      std::fprintf(err,
+                   "ledgerly-convert: Output CSV file is the same as the input ADIF file: %s\n",
                    line.output);
       break;
     case FAILED_NOT_A_LOG:
-      std::fprintf(err, "ledgerly-convert: %s is not an ADIF or ADX log (%s); nothing was written\n",
+      std::fprintf(err,
+                   "ledgerly-convert: %s is not an ADIF or ADX log (%s); nothing was written\n",
                    line.input, result.detail);
       break;
     case FAILED_READING:

@@ -62,8 +62,8 @@ void add_column(const char* name, ColumnList& columns, int& name_count) {
   uint32_t bucket = find_bucket(columns, name);
   if (columns.index->slots[bucket]) return;  // already a column
   size_t length = std::strlen(name);
-  char* copy = reserve_slot(columns, name_count) ? static_cast<char*>(std::malloc(length + 1))
-                                                 : nullptr;
+  char* copy =
+      reserve_slot(columns, name_count) ? static_cast<char*>(std::malloc(length + 1)) : nullptr;
   if (!copy) {
     columns.index->out_of_memory = true;
     return;
@@ -159,4 +159,3 @@ void collect_field_names(const AdifField* root, ColumnList& columns, int& name_c
     root = root->right;
   }
 }
-

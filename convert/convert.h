@@ -36,33 +36,34 @@ struct MessageLog {
 
 // How a conversion ended.
 enum ConversionStatus {
-  CONVERSION_DONE = 0,        // the whole log is in the output
-  CONVERSION_FAILED = 1,      // no output was made (see ConversionFailure); the old one is kept
-  CONVERSION_INCOMPLETE = 3   // the output holds the log up to a point; the messages say what is missing
+  CONVERSION_DONE = 0,    // the whole log is in the output
+  CONVERSION_FAILED = 1,  // no output was made (see ConversionFailure); the old one is kept
+  CONVERSION_INCOMPLETE =
+      3  // the output holds the log up to a point; the messages say what is missing
 };
 
 // Why a conversion failed.
 enum ConversionFailure {
   FAILED_NOTHING = 0,
-  FAILED_NO_INPUT,          // the log could not be opened (`error`)
-  FAILED_NO_OUTPUT,         // the output could not be made (`error`)
-  FAILED_SAME_FILE,         // the output is the log itself
-  FAILED_NOT_A_LOG,         // the input is empty, not text, or holds no ADIF tag (`detail`)
-  FAILED_READING,           // reading the log failed (`error`)
-  FAILED_LOG_CHANGED,       // the log changed while it was being converted
-  FAILED_OUT_OF_MEMORY,     // memory ran out
-  FAILED_WRITING,           // the output could not be written whole (`error`, `detail`)
-  FAILED_TOO_WIDE           // a workbook cannot hold that many columns
+  FAILED_NO_INPUT,       // the log could not be opened (`error`)
+  FAILED_NO_OUTPUT,      // the output could not be made (`error`)
+  FAILED_SAME_FILE,      // the output is the log itself
+  FAILED_NOT_A_LOG,      // the input is empty, not text, or holds no ADIF tag (`detail`)
+  FAILED_READING,        // reading the log failed (`error`)
+  FAILED_LOG_CHANGED,    // the log changed while it was being converted
+  FAILED_OUT_OF_MEMORY,  // memory ran out
+  FAILED_WRITING,        // the output could not be written whole (`error`, `detail`)
+  FAILED_TOO_WIDE        // a workbook cannot hold that many columns
 };
 
 // The outcome of a conversion: what happened and, on failure, what failed and why.
 struct ConversionResult {
   ConversionStatus status;
   ConversionFailure failure;
-  int error;           // errno value of a failed open, read or write, or 0
-  int records;         // records written
-  ParseStatus end;     // status that ended the second pass
-  char detail[160];    // more on a failure, for the user (may be empty)
+  int error;         // errno value of a failed open, read or write, or 0
+  int records;       // records written
+  ParseStatus end;   // status that ended the second pass
+  char detail[160];  // more on a failure, for the user (may be empty)
 };
 
 // The output formats.
@@ -93,7 +94,7 @@ struct MessageSink {
 // The log a conversion reads: the ADIF reader or the ADX reader over one
 // stream, which must be repositionable.
 struct LogSource {
-  FILE* input;        // the caller's; read from, rewound, never closed here
+  FILE* input;  // the caller's; read from, rewound, never closed here
   LogIdentity identity;
   AdifReader adif;
   AdxReader* adx;

@@ -15,12 +15,12 @@ namespace {
 
 // What one pass saw.
 struct Pass {
-  int records;          // ends of record with a record
-  ParseStatus end;      // the status that ended it
-  bool incomplete;      // something of the log is not in the output
-  bool write_failed;    // the output could not be written
-  int write_error;      // errno value of the failed write
-  char* write_detail;   // the workbook library's text of it (malloc'ed)
+  int records;         // ends of record with a record
+  ParseStatus end;     // the status that ended it
+  bool incomplete;     // something of the log is not in the output
+  bool write_failed;   // the output could not be written
+  int write_error;     // errno value of the failed write
+  char* write_detail;  // the workbook library's text of it (malloc'ed)
 };
 
 // Hands `text`, about `record`, to the sink: every message of both passes to
@@ -81,8 +81,7 @@ bool write_row(OutputTarget& target, const AdifRecord* record, const ColumnList&
                const CsvStyle& style, MessageSink& sink, Pass& pass) {
   if (target.workbook) {
     char* message = nullptr;
-    bool written =
-        xlsx_write_record(target.workbook, record, columns, message, pass.write_detail);
+    bool written = xlsx_write_record(target.workbook, record, columns, message, pass.write_detail);
     take_message(sink, 0, record, message);
     pass.write_failed = !written;
     return written;
@@ -187,7 +186,8 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   Pass first{};
   Pass second{};
   int error = 0;
-  bool ready = init_column_list(found) && (!options.columns || choose_columns(options.columns, chosen));
+  bool ready =
+      init_column_list(found) && (!options.columns || choose_columns(options.columns, chosen));
   if (ready) {
     run_pass(source, 1, found, found, target, style, sink, first);
     if (source.adif.recovered > 0) {

@@ -92,9 +92,8 @@ void choose_ADIF_file() {
   // Cleared before the dialog: a cancelled choice also needs a new Convert.
   front_end.converted = 0;
   static const char filter[] = "ADIF Files\0*.adi;*.adif;\0ADX Files\0*.adx\0All Files\0*.*\0";
-  OPENFILENAMEA dialog =
-      file_dialog(filter, front_end.input_path, "Input ADIF File",
-                  OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, "adi");
+  OPENFILENAMEA dialog = file_dialog(filter, front_end.input_path, "Input ADIF File",
+                                     OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, "adi");
   if (!GetOpenFileNameA(&dialog)) return;
   input_file_chosen();
 }
@@ -110,9 +109,8 @@ void choose_CSV_file() {
   front_end.converted = 0;
   char filter[3 * string_bytes];
   output_filter(filter);
-  OPENFILENAMEA dialog =
-      file_dialog(filter, front_end.output_path, "Output CSV file",
-                  OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY, "csv");
+  OPENFILENAMEA dialog = file_dialog(filter, front_end.output_path, "Output CSV file",
+                                     OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY, "csv");
   if (!GetSaveFileNameA(&dialog)) return;
   output_file_chosen();
 }

@@ -130,6 +130,52 @@ TEST(Cli, AnOutputThatCannotBeOpenedFails) {
   EXPECT_TRUE(contains(result.err, output));
 }
 
+// The same records in every encoding and form a log comes in; what is not
+// a log is refused and leaves the previous output alone.
+TEST(Cli, ReadsEveryFormOfLogAndRefusesTheRest) {
+  const std::string adif = "<EOH>\r\n<CALL:5>K1ABC<NAME:4>J\xC3\xB6rg<EOR>\r\n";
+  const std::string csv = "CALL,NAME\nK1ABC,J\xC3\xB6rg\n";
+  // UTF-16 from the UTF-8 text above (ASCII and one 2-byte character).
+  auto utf16 = [](const std::string& text, bool big_endian) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      unsigned code = static_cast<unsigned char>(text[i]);
+      if (code >= 0xC0)
+        code = ((code & 0x1F) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F);
+      char high = static_cast<char>(code >> 8), low = static_cast<char>(code & 0xFF);
+      out += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+  };
+  const std::string adx =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ADX><HEADER><ADIF_VER>3.1.4</ADIF_VER></HEADER>"
+      "<RECORDS><RECORD><CALL>K1ABC</CALL><NAME>J\xC3\xB6rg</NAME></RECORD></RECORDS></ADX>\n";
+  struct Row {
+    const char* what;
+    std::string log;
+    int status;
+    std::string csv;
+  } rows[] = {
+      {"UTF-16LE with a byte-order mark", "\xFF\xFE" + utf16(adif, false), EXIT_CONVERTED, csv},
+      {"UTF-16LE without one", utf16(adif, false), EXIT_CONVERTED, csv},
+      {"UTF-16BE with a byte-order mark", "\xFE\xFF" + utf16(adif, true), EXIT_CONVERTED, csv},
+      {"UTF-16BE without one", utf16(adif, true), EXIT_CONVERTED, csv},
+      {"ADX in UTF-8", adx, EXIT_CONVERTED, csv},
+      {"ADX in UTF-16LE, no mark, no encoding", utf16(adx.substr(adx.find('>') + 2), false),
+       EXIT_CONVERTED, csv},
+      {"a PDF", "%PDF-1.4\n%\xE2\xE3\n1 0 obj\n", EXIT_FAILED, "kept\n"},
+      {"a zip", std::string("PK\x03\x04\x14\0\0\0", 8), EXIT_FAILED, "kept\n"},
+      {"text without a tag", "Just some notes\n", EXIT_FAILED, "kept\n"},
+  };
+  for (const Row& row : rows) {
+    ScratchLog log("forms", row.log);
+    write_file(log.csv, "kept\n");
+    Outcome result = run({log.adif});
+    EXPECT_EQ(result.status, row.status) << row.what << result.err;
+    EXPECT_EQ(text_file_bytes(log.csv), row.csv) << row.what;
+  }
+}
+
 TEST(Cli, StopsWithStatusThreeAtAnOverLongLine) {
   ScratchLog log("long", "<CALL:1>A<EOR>\n" + std::string(10000, 'x') + "\n<CALL:1>B<EOR>\n");
   Outcome result = run({log.adif});
