@@ -38,11 +38,12 @@ std::vector<AdifRecord*> read_records(const uint8_t* data, size_t size) {
   std::vector<AdifRecord*> records;
   MemoryInput input(data, size);
   FUZZ_CHECK(input.stream != nullptr);
-  std::vector<char> line(8192);
+  AdifReader reader{};
+  FUZZ_CHECK(adif_reader_open(reader, input.stream, TEXT_BYTES));
   AdifRecord* record = nullptr;
   char* message = nullptr;
   for (;;) {
-    ParseStatus status = parse_ADIF(input.stream, record, line.data(), 8192, message);
+    ParseStatus status = read_ADIF(reader, record, message);
     std::free(message);
     message = nullptr;
     if (status == ADIF_EOR && record) records.push_back(record);
@@ -57,6 +58,7 @@ std::vector<AdifRecord*> read_records(const uint8_t* data, size_t size) {
     if (status == ADIF_EOF || status == ADIF_TRUNCATED) break;
   }
   free_record(record);
+  adif_reader_close(reader);
   return records;
 }
 
