@@ -397,34 +397,40 @@ size_t recovered_end(AdifReader& reader, size_t value, int32_t length) {
   return found;
 }
 
+// How completing a value longer than the data in the buffer ended.
+enum ValueEnd {
+  VALUE_WHOLE,        // the value holds its declared length
+  VALUE_INPUT_ENDED,  // the input ended first
+  VALUE_CUT_BY_NUL,   // a NUL byte stands in it (the message is made)
+  VALUE_FAILED        // reading failed, or memory ran out (see the reader's flags)
+};
+
 // Reads the rest of a value longer than the data in the buffer into
 // `joined`, block by block (line by line for parse_ADIF, each read taking
-// no more than is missing, so the value ends exactly at its length). Returns
-// ADIF_CONTINUE when complete, ADIF_TRUNCATED with a message for a NUL byte
-// or an input that ends first, ADIF_EOF when reading failed.
-ParseStatus complete_value(AdifReader& reader, size_t value, int32_t length, JoinedText& joined,
-                           char*& message) {
+// no more than is missing, so the value ends exactly at its length).
+ValueEnd complete_value(AdifReader& reader, size_t value, int32_t length, JoinedText& joined,
+                        char*& message) {
   size_t missing = static_cast<size_t>(length);
   size_t have = reader.end - value;
   if (!joined_append(joined, reader.buffer + value, have)) {
     reader.out_of_memory = true;
-    return ADIF_EOF;
+    return VALUE_FAILED;
   }
   missing -= have;
   while (missing > 0) {
     reader.pos = reader.end = 0;
     reader.in_line = false;
     size_t got = fill(reader, missing);
-    if (got == 0) return reader.read_failed ? ADIF_EOF : ADIF_TRUNCATED;
-    if (report_nul(reader, 0, got, message)) return ADIF_TRUNCATED;
+    if (got == 0) return reader.read_failed ? VALUE_FAILED : VALUE_INPUT_ENDED;
+    if (report_nul(reader, 0, got, message)) return VALUE_CUT_BY_NUL;
     if (!joined_append(joined, reader.buffer, got)) {
       reader.out_of_memory = true;
-      return ADIF_EOF;
+      return VALUE_FAILED;
     }
     missing -= got;
     reader.pos = got;
   }
-  return ADIF_CONTINUE;
+  return VALUE_WHOLE;
 }
 
 // Ends the line in hand: the next call reads the next line.
@@ -457,13 +463,16 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
   }
   std::string kept_name(name, name_length);  // the buffer is reused below
   JoinedText joined{};
-  ParseStatus status = complete_value(reader, value, length, joined, message);
-  if (status == ADIF_TRUNCATED && !message) {
+  ValueEnd ending = complete_value(reader, value, length, joined, message);
+  ParseStatus status = ending == VALUE_WHOLE ? ADIF_CONTINUE
+                       : ending == VALUE_FAILED ? ADIF_EOF
+                                                : ADIF_TRUNCATED;
+  if (ending == VALUE_INPUT_ENDED) {
     set_slot_message(message, "The log ends inside the value of <%s:%d>", kept_name.c_str(),
                      static_cast<int>(length));
   }
-  if (status == ADIF_CONTINUE && !make_field(record, kept_name.data(), name_length, nullptr,
-                                             static_cast<size_t>(length), &joined, message)) {
+  if (ending == VALUE_WHOLE && !make_field(record, kept_name.data(), name_length, nullptr,
+                                           static_cast<size_t>(length), &joined, message)) {
     reader.out_of_memory = true;
     status = ADIF_EOF;
   }
