@@ -241,38 +241,48 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   return result;
 }
 
+namespace {
+
+// The plain conversion of an ADIF stream into a CSV stream, with every
+// message in `log`, as the two stream functions below run it.
+struct StreamConversion {
+  LogSource source;
+  MessageSink sink;
+  OutputTarget target;
+  bool opened;
+  StreamConversion(FILE* input, FILE* output, MessageLog& log)
+      : source{}, sink{&log, nullptr, nullptr}, target{output, nullptr} {
+    opened = open_log_source(source, input, LogIdentity{});
+  }
+  ~StreamConversion() { close_log_source(source); }
+};
+
+}  // namespace
+
 int process_ADIF_records(FILE* input, FILE* output, ColumnList& columns, bool collect_columns,
                          MessageLog& log, ParseStatus* end_status) {
-  LogSource source{};
-  LogIdentity identity{};
-  MessageSink sink{};
-  sink.log = &log;
-  OutputTarget target{};
-  target.stream = output;
+  StreamConversion conversion(input, output, log);
   CsvStyle style{};
   Pass pass{};
   pass.end = ADIF_EOF;
-  if (open_log_source(source, input, identity)) {
-    run_pass(source, collect_columns ? 1 : 2, columns, columns, target, style, sink, pass);
+  if (conversion.opened) {
+    run_pass(conversion.source, collect_columns ? 1 : 2, columns, columns, conversion.target, style,
+             conversion.sink, pass);
   }
-  close_log_source(source);
   std::free(pass.write_detail);
   if (end_status) *end_status = pass.end;
   return pass.records;
 }
 
 int convert_ADIF_file(FILE* input, FILE* output, MessageLog& log, ParseStatus* end_status) {
-  LogSource source{};
-  LogIdentity identity{};
-  MessageSink sink{};
-  sink.log = &log;
-  OutputTarget target{};
-  target.stream = output;
-  OutputOptions options{};
   ConversionResult result{};
   result.end = ADIF_EOF;
-  if (open_log_source(source, input, identity)) result = convert_log(source, target, options, sink);
-  close_log_source(source);
+  {
+    StreamConversion conversion(input, output, log);
+    if (conversion.opened) {
+      result = convert_log(conversion.source, conversion.target, OutputOptions{}, conversion.sink);
+    }
+  }
   std::fflush(output);
   if (end_status) *end_status = result.end;
   return result.records;
