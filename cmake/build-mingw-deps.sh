@@ -7,9 +7,10 @@
 # libz-mingw-w64-dev. Needs a deb-src entry (scripts/install-deps.sh adds it)
 # and dpkg-dev.
 #
-# PREFIX/.ledgerly-deps records the source versions and a digest of this
-# script and of the toolchain file; when they match what apt would fetch, the
-# run does nothing. Sources are fetched and built in PREFIX.work (removed
+# Each library comes from the newest source package that apt can fetch.
+# PREFIX/.ledgerly-deps records the versions built, the newest ones apt offered
+# and a digest of this script and of the toolchain file; while apt offers the
+# same and neither file changes, a run does nothing. Sources are fetched and built in PREFIX.work (removed
 # after a build that worked); output goes to PREFIX.work/build.log, printed
 # when something fails. PREFIX is replaced only by a complete build.
 set -euo pipefail
@@ -34,29 +35,31 @@ flock 9
 started=$SECONDS
 recipe="recipe $(cat "$0" "$toolchain" | sha256sum | cut -c1-16)"
 
-# source_versions: "PACKAGE VERSION" of each source package apt would fetch
-# now (from the .dsc names), nothing when apt knows no source for them.
-source_versions() {
+# offered: the source packages that apt offers now, newest versions, as
+# "offered PACKAGE VERSION, ..." (from the .dsc names); nothing when apt knows
+# no source for them.
+offered() {
   apt-get source --print-uris "${packages[@]}" 2>/dev/null |
-    sed -n "s/^'[^']*' \([^_ ]*\)_\([^ ]*\)\.dsc .*/\1 \2/p"
+    sed -n "s/^'[^']*' \([^_ ]*\)_\([^ ]*\)\.dsc .*/\1 \2/p" | paste -sd, - |
+    sed 's/,/, /g; s/^./offered &/'
 }
 
-wanted="$(source_versions || true)"
+wanted="$(printf '%s\n%s' "$recipe" "$(offered || true)")"
 if [ -f "$stamp" ]; then
-  # Without deb-src indexes (offline, say) the finished prefix is kept.
-  if [ -z "$wanted" ] && head -n1 "$stamp" | grep -qxF "$recipe"; then
-    echo "mingw-deps: $prefix kept (apt knows no newer sources)"
+  if [ "$(head -n2 "$stamp")" = "$wanted" ]; then
+    echo "mingw-deps: up to date in $prefix ($(tail -n +3 "$stamp" | paste -sd, - | sed 's/,/, /g'))"
     exit 0
   fi
-  if [ "$(cat "$stamp")" = "$(printf '%s\n%s' "$recipe" "$wanted")" ]; then
-    echo "mingw-deps: up to date in $prefix ($(tail -n +2 "$stamp" | paste -sd' '))"
+  # Without deb-src indexes (offline, say) the finished prefix is kept.
+  if [ "$wanted" = "$recipe" ] && [ "$(head -n1 "$stamp")" = "$recipe" ]; then
+    echo "mingw-deps: $prefix kept (apt offers no sources to compare with)"
     exit 0
   fi
 elif [ -e "$prefix" ] && [ -n "$(ls -A "$prefix")" ]; then
   echo "mingw-deps: $prefix holds other files; give an empty or new folder" >&2
   exit 1
 fi
-if [ -z "$wanted" ]; then
+if [ "$wanted" = "$recipe" ]; then
   echo "mingw-deps: apt has no source package of ${packages[*]}:" \
     "run scripts/install-deps.sh (adds deb-src and runs apt-get update)" >&2
   exit 1
@@ -84,23 +87,36 @@ run() {
 }
 
 # configure_build_install SOURCE BUILD CMAKE_OPTION...: a Release build with
-# the toolchain file, installed for PREFIX into the staging folder.
+# the toolchain file, at -O2 as Debian builds them (quicker to compile than
+# -O3), installed for PREFIX into the staging folder.
 configure_build_install() {
   local source="$1" build="$2"
   shift 2
   run cmake -S "$source" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
   run cmake --build "$build" -j "$jobs"
   DESTDIR="$work/stage" run cmake --install "$build"
 }
 
-(cd "$work/src" && run apt-get source "${packages[@]}")
+# fetch PACKAGE: unpacks in $work/src the newest source of PACKAGE that can
+# be fetched (a mirror may lack the files of the newest one).
+fetch() {
+  local version
+  for version in $(apt-cache showsrc --only-source "$1" | sed -n 's/^Version: //p' | sort -rVu); do
+    if (cd "$work/src" && run apt-get source "$1=$version"); then return; fi
+  done
+  return 1
+}
+
 stage="$work/stage$prefix"
 versions=()
 for package in "${packages[@]}"; do
+  fetch "$package"
   dir="$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "$package-*")"
   version="$(dpkg-parsechangelog -l "$dir/debian/changelog" -S Version)"
-  versions+=("$package ${version#*:}")
+  version="${version#*:}"
+  versions+=("$package $version")
   case "$package" in
   expat)
     # Debian's patches test "#if XML_DTD == 1", as its autotools build
@@ -125,13 +141,17 @@ for package in "${packages[@]}"; do
   esac
   rm -rf "${stage:?}/share/doc/$package"
   install -D -m 644 "$dir/debian/copyright" "$stage/share/doc/$package/copyright"
-  echo "mingw-deps: built $package ${version#*:}"
+  echo "mingw-deps: built $package $version"
+  newest="$(sed -n "2s/.*[ ,]$package \([^,]*\).*/\1/p" <<<"$wanted")"
+  if [ "${newest#*:}" != "$version" ]; then
+    echo "mingw-deps: WARNING: apt offers $package $newest, but its files could not be fetched" >&2
+  fi
 done
 
 # Headers, static libraries and the licences; the stamp last, once all is in
 # place.
 rm -rf "${stage:?}/bin"
-printf '%s\n' "$recipe" "${versions[@]}" >"$stage/.ledgerly-deps"
+printf '%s\n' "$wanted" "${versions[@]}" >"$stage/.ledgerly-deps"
 rm -rf "$prefix"
 mv "$stage" "$prefix"
 trap - EXIT
