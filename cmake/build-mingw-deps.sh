@@ -119,10 +119,15 @@ for package in "${packages[@]}"; do
   versions+=("$package $version")
   case "$package" in
   expat)
-    # Debian's patches test "#if XML_DTD == 1", as its autotools build
-    # defines XML_DTD and XML_NS to 1: so does the CMake build here. Then the
-    # library alone: no xmlwf, examples, tests or manual page.
-    sed -i 's/^#cmakedefine \(XML_DTD\|XML_NS\)$/#cmakedefine \1 1/' "$dir/expat/expat_config.h.cmake"
+    # Debian's patches test "#if XML_DTD == 1" (and later ones XML_GE, which
+    # Debian sets to 1), as its autotools build defines them to 1: so does
+    # the CMake build here. Then the library alone: no xmlwf, examples, tests
+    # or manual page.
+    config="$dir/expat/expat_config.h.cmake"
+    sed -i 's/^#cmakedefine \(XML_DTD\|XML_NS\)$/#cmakedefine \1 1/' "$config"
+    if grep -q '\bXML_GE\b' "$dir"/expat/lib/*.c && ! grep -q '\bXML_GE\b' "$config"; then
+      echo '#define XML_GE 1' >>"$config"
+    fi
     configure_build_install "$dir/expat" "$work/build-expat" \
       -DEXPAT_SHARED_LIBS=OFF -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF \
       -DEXPAT_BUILD_TESTS=OFF -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_FUZZERS=OFF
