@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Builds Ledgerly.exe and the tests with MinGW-w64 (the windows preset) and
-# runs them under Wine: the core tests, then the tests of the window and of
-# the program's resources, all inside a headless X display (Xvfb). Leaves the
-# screenshot taken after a conversion in build/windows/ledgerly-window.png
-# and, when the tests pass, the ZIP archive of the programs in
-# build/windows/Ledgerly-VERSION-win64.zip.
+# Builds the Windows libraries, Ledgerly.exe and the tests with MinGW-w64 (the
+# windows preset) and runs them under Wine: the core tests, then the tests of
+# the window and of the program's resources, all inside a headless X display
+# (Xvfb). Leaves the screenshot taken after a conversion in
+# build/windows/ledgerly-window.png and, when the tests pass, the ZIP archive
+# of the programs in build/windows/Ledgerly-VERSION-win64.zip.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build/windows
 export WINEDEBUG=-all
 
+# Static libxlsxwriter and Expat for Windows, built once into build/mingw-deps
+# (kept while Debian's sources and the recipe stay the same).
+cmake/build-mingw-deps.sh build/mingw-deps
 cmake --preset windows
 cmake --build --preset windows
 
