@@ -44,11 +44,11 @@ done
 # detected, cells saved as shown, no formulas, spaces kept, every sheet (a
 # file per sheet, named BASE-SHEET.csv).
 shown=(--headless --norestore "-env:UserInstallation=file://$work/profile")
-soffice "${shown[@]}" --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1' \
+timeout 300 soffice "${shown[@]}" --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1' \
   --outdir "$work/shown" "$work"/out/*.xlsx >"$work/soffice.log" 2>&1 || fail "soffice: workbooks"
-soffice "${shown[@]}" --infilter=CSV:44,34,76,1 --convert-to fods --outdir "$work/shown" \
+timeout 300 soffice "${shown[@]}" --infilter=CSV:44,34,76,1 --convert-to fods --outdir "$work/shown" \
   "$work"/out/*-iso.csv >>"$work/soffice.log" 2>&1 || fail "soffice: CSV with ISO dates"
-soffice "${shown[@]}" --infilter=CSV:59,34,76,1 --convert-to fods --outdir "$work/shown" \
+timeout 300 soffice "${shown[@]}" --infilter=CSV:59,34,76,1 --convert-to fods --outdir "$work/shown" \
   "$work"/out/*-semicolon.csv >>"$work/soffice.log" 2>&1 || fail "soffice: CSV with ';'"
 
 # Each check: a file LibreOffice wrote, the record (1 = the first), the
