@@ -531,6 +531,33 @@ TEST_F(Window, WritesTheFileChosenInTheSaveDialogInItsFormAndOpensIt) {
   EXPECT_EQ(GetFileAttributesA((folder + "saved.CSV").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST_F(Window, AUTF16LogGivesTheCSVOfItsUTF8Form) {
+  // The three contacts with a name that is not ASCII, in UTF-8 and in
+  // UTF-16LE with its byte-order mark.
+  std::string utf8 = std::string(three_contacts) + "<CALL:4>F5AB<NAME:5>Ren\xC3\xA9<EOR>\n";
+  int units =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(units, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+  std::string utf16 =
+      "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()), 2 * wide.size());
+  struct Form {
+    const char* name;
+    std::string content;
+  } forms[] = {{"utf-8", utf8}, {"utf-16", utf16}};
+  std::vector<std::string> csv;
+  std::vector<std::vector<std::string>> messages;
+  for (const Form& form : forms) {
+    choose_input(write_log(form.name + std::string(".adi"), form.content));
+    convert_expecting(4);
+    csv.push_back(file_bytes(scratch(form.name + std::string(".CSV"))));
+    messages.push_back(rows());
+  }
+  EXPECT_NE(csv[0].find(",F5AB,,,,Ren\xC3\xA9\r\n"), std::string::npos) << csv[0];
+  EXPECT_EQ(csv[1], csv[0]);
+  EXPECT_EQ(messages[1], messages[0]);
+}
+
 TEST_F(Window, AboutShowsNameVersionAndNoticeOwnedByTheWindow) {
   BoxContent box = press_for_box(about_button);
   ASSERT_NE(box.box, nullptr);
