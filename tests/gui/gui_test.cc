@@ -280,9 +280,9 @@ TEST_F(ConversionFiles, ANameEndingInXlsxGetsAWorkbook) {
 TEST(SaveDialog, OffersTheWorkbookAfterTheCsvFiles) {
   char filter[3 * string_bytes];
   size_t size = output_filter(filter);
-  EXPECT_EQ(std::string(filter, size),
-            std::string("CSV Files\0*.csv;\0Excel Workbook (*.xlsx)\0*.xlsx\0All Files\0*.*\0\0",
-                        size));
+  // Three pairs, each string ended by a NUL, then the NUL that ends the list.
+  const char expected[] = "CSV Files\0*.csv;\0Excel Workbook (*.xlsx)\0*.xlsx\0All Files\0*.*\0";
+  EXPECT_EQ(std::string(filter, size), std::string(expected, sizeof expected));
 }
 
 TEST(Strings, AreTheProgramsOwnTexts) {

@@ -211,11 +211,21 @@ TEST(Resources, StringTable) {
       {1023, "Could not open CSV output file."},
       {1025, "Output CSV file is the same as the input ADIF file."},
       {1026, "Could not write CSV output file."},
+      {1027, "Excel Workbook (*.xlsx)"},
+      {1028, "Converted %0d ADIF records to CSV format"},
+      {1029, "Converted %0d ADIF records to an Excel workbook"},
+      {1030, "The input file is not an ADIF or ADX log."},
+      {1031, "Could not read ADIF input file."},
+      {1032, "The ADIF file changed while it was converted. Try again."},
+      {1033, "Not enough memory to convert the ADIF file."},
+      {1034, "The log has more columns than a workbook can hold (16,384)."},
   };
   for (const Case& c : cases) {
-    char text[80] = "";
+    // Read whole: the program loads each into 80 bytes, so it must fit 79.
+    char text[256] = "";
     LoadStringA(resources.module, c.id, text, sizeof text);
     EXPECT_STREQ(text, c.text) << c.id;
+    EXPECT_LT(std::strlen(text), 80u) << c.id;
   }
   char notice[256] = "";
   LoadStringA(resources.module, 1016, notice, sizeof notice);

@@ -215,6 +215,22 @@ bool enter_file_name(HWND dialog, const std::string& path) {
   return click_dialog_button(dialog, IDOK, false);
 }
 
+bool choose_file_type(HWND dialog, int index) {
+  // The file-type list is cmb1; the dialog hears of the choice as it would
+  // from the list itself: the choice made, then the selection changed.
+  HWND types = GetDlgItem(dialog, 0x470);
+  if (!types) return false;
+  DWORD_PTR chosen = CB_ERR;
+  SendMessageTimeoutW(types, CB_SETCURSEL, index, 0, SMTO_ABORTIFHUNG, send_timeout, &chosen);
+  if (static_cast<int>(chosen) != index) return false;
+  for (WORD notification : {CBN_SELENDOK, CBN_SELCHANGE}) {
+    DWORD_PTR unused = 0;
+    SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(0x470, notification),
+                        reinterpret_cast<LPARAM>(types), SMTO_ABORTIFHUNG, send_timeout, &unused);
+  }
+  return true;
+}
+
 std::vector<std::string> list_box_rows(HWND list_box) {
   std::vector<std::string> rows;
   DWORD_PTR count = 0;

@@ -74,6 +74,10 @@ bool click_control(HWND window, int id);
 // OK button. Returns false when no file-name field is found.
 bool enter_file_name(HWND dialog, const std::string& path);
 
+// Selects entry `index` (from 0) of the file-type list of an open or save
+// dialog, as a user's choice does. Returns false when there is no such entry.
+bool choose_file_type(HWND dialog, int index);
+
 // Returns a window's text, read in wide characters and converted to ANSI.
 std::string text_of(HWND window);
 

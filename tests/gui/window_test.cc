@@ -34,6 +34,8 @@ const char no_association[] = "Could not start web browser.";
 const char input_not_opened[] = "Could not open ADIF input file.";
 const char output_not_opened[] = "Could not open CSV output file.";
 const char same_file[] = "Output CSV file is the same as the input ADIF file.";
+const char not_a_log[] = "The input file is not an ADIF or ADX log.";
+const char not_written[] = "Could not write CSV output file.";
 
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
@@ -53,40 +55,38 @@ std::string driver_path() {
   return path;
 }
 
-// Lets the driver itself stand in for the program that opens CSV files or
-// web pages: it records what it was asked to open in `record`.
-void register_opener(const char* key, const std::string& record) {
-  std::string command = "\"" + driver_path() + "\" --opened \"" + record + "\" \"%1\"";
-  RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
-  HKEY opener = nullptr;
-  std::string path = std::string(key) + "\\shell\\open\\command";
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                            &opener, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(opener, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                 static_cast<DWORD>(command.size() + 1));
-  RegCloseKey(opener);
-  if (std::string(key) == ".csv") {
-    // An extension names its file type; the type holds the command.
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, "LedgerlyTest.Sheet");
-    HKEY extension = nullptr;
-    RegCreateKeyExA(HKEY_CLASSES_ROOT, ".csv", 0, nullptr, 0, KEY_WRITE, nullptr, &extension,
-                    nullptr);
-    const char type[] = "LedgerlyTest.Sheet";
-    RegSetValueExA(extension, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(type), sizeof type);
-    RegCloseKey(extension);
-    RegCreateKeyExA(HKEY_CLASSES_ROOT, "LedgerlyTest.Sheet\\shell\\open\\command", 0, nullptr, 0,
-                    KEY_WRITE, nullptr, &opener, nullptr);
-    RegSetValueExA(opener, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                   static_cast<DWORD>(command.size() + 1));
-    RegCloseKey(opener);
-  }
+// Makes `key` of HKEY_CLASSES_ROOT anew with `value` as its default value.
+void set_class_value(const std::string& key, const std::string& value) {
+  RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
+  HKEY opened = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &opened, nullptr),
+            ERROR_SUCCESS)
+      << key;
+  RegSetValueExA(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(opened);
 }
 
-void remove_CSV_association() {
-  RegDeleteTreeA(HKEY_CLASSES_ROOT, ".csv");
-  RegDeleteTreeA(HKEY_CLASSES_ROOT, "LedgerlyTest.Sheet");
+// Lets the driver itself stand in for the program that opens `key`, a file
+// extension (".csv") or a URL scheme ("https"): it records what it was asked
+// to open in `record`.
+void register_opener(const std::string& key, const std::string& record) {
+  std::string holder = key;
+  if (key[0] == '.') {
+    // An extension names its file type; the type holds the command.
+    holder = "LedgerlyTest" + key;
+    set_class_value(key, holder);
+  }
+  set_class_value(holder + "\\shell\\open\\command",
+                  "\"" + driver_path() + "\" --opened \"" + record + "\" \"%1\"");
+}
+
+// Removes what register_opener made for the two output extensions.
+void remove_associations() {
+  for (const char* key : {".csv", "LedgerlyTest.csv", ".xlsx", "LedgerlyTest.xlsx"}) {
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
+  }
 }
 
 // Waits up to ten seconds for the opener to record something; returns it
@@ -177,10 +177,15 @@ class Window : public ::testing::Test {
     wait_closed(dialog);
   }
 
-  void choose_output(const std::string& path, bool replace_existing) {
+  // Chooses the output in the save dialog, with file type `file_type` (from
+  // 0) chosen first when not 0.
+  void choose_output(const std::string& path, bool replace_existing, int file_type = 0) {
     ASSERT_TRUE(click_control(program.window, csv_file_button));
     HWND dialog = wait_for_dialog(pid(), "Output CSV file", 10000);
     ASSERT_NE(dialog, nullptr) << "no save dialog";
+    if (file_type) {
+      ASSERT_TRUE(choose_file_type(dialog, file_type));
+    }
     ASSERT_TRUE(enter_file_name(dialog, path));
     if (replace_existing) {
       HWND question = wait_for_dialog(pid(), "", 5000, {dialog});
@@ -196,17 +201,32 @@ class Window : public ::testing::Test {
     pause_for(100);
   }
 
-  // Presses Convert and closes the "Done" box, checking its text.
-  void convert_expecting(int records) {
+  // Presses Convert and closes the "Done" box, checking its text: `records`
+  // converted to `form`.
+  void convert_expecting(int records, const std::string& form = "CSV format") {
     BoxContent done = press_for_box(convert_button);
     ASSERT_NE(done.box, nullptr) << "no Done box";
     EXPECT_EQ(done.caption, "Done");
-    EXPECT_EQ(done.text, "Converted " + std::to_string(records) + " ADIF records to CSV format");
+    EXPECT_EQ(done.text, "Converted " + std::to_string(records) + " ADIF records to " + form);
     EXPECT_EQ(done.owner, nullptr);
     EXPECT_EQ(done.buttons, std::vector<int>{IDOK});
     EXPECT_EQ(done.icon_colour, 'B') << "information icon expected";
     EXPECT_TRUE(click_dialog_button(done.box, IDOK));
     pause_for(100);
+  }
+
+  // The names in the scratch folder but the opener's record.
+  std::vector<std::string> folder_names() const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+      std::string name = found.cFileName;
+      if (name != "." && name != ".." && folder + name != record) names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
   }
 
   std::vector<std::string> rows() const { return list_box_rows(control(message_list)); }
@@ -371,12 +391,12 @@ TEST_F(Window, ConvertsAFileChosenInTheOpenDialog) {
 
   // Open: the program associated with CSV files gets the file, or the
   // program says there is none.
-  remove_CSV_association();
+  remove_associations();
   expect_error(open_button, no_association);
   register_opener(".csv", record);
   ASSERT_TRUE(click_control(program.window, open_button));
   EXPECT_EQ(lstrcmpiA(wait_for_record(record).c_str(), csv.c_str()), 0) << wait_for_record(record);
-  remove_CSV_association();
+  remove_associations();
 }
 
 TEST_F(Window, AConversionWithoutRecordsShowsNoDoneBox) {
@@ -391,46 +411,63 @@ TEST_F(Window, AConversionWithoutRecordsShowsNoDoneBox) {
   register_opener(".csv", record);
   ASSERT_TRUE(click_control(program.window, open_button));
   EXPECT_EQ(lstrcmpiA(wait_for_record(record).c_str(), csv.c_str()), 0);
-  remove_CSV_association();
+  remove_associations();
 }
 
 TEST_F(Window, RefusesAnOutputThatIsTheInputFile) {
   std::string log = write_log("day1.adi", three_contacts);
+  scratch("day1.CSV");
   choose_input(log);
   convert_expecting(3);
-  std::vector<std::string> earlier_rows = rows();
-  ASSERT_EQ(earlier_rows.size(), 3u);
   // The same file under another case of its name, confirmed in the save
   // dialog's question about replacing it.
   choose_output(folder + "DAY1.ADI", true);
   EXPECT_EQ(text_of(control(output_name_box)), "DAY1.ADI");
   expect_error(convert_button, same_file);
   EXPECT_EQ(file_bytes(log), three_contacts);
-  EXPECT_EQ(rows(), earlier_rows);
+  EXPECT_EQ(rows(), std::vector<std::string>{});  // what this Convert found: nothing
   expect_error(open_button, not_converted);
 }
 
-TEST_F(Window, AMissingInputLeavesTheCSVFileAlone) {
-  std::string log = write_log("gone.adi", three_contacts);
-  std::string csv = scratch("gone.CSV");
-  write_file(csv, "kept\r\n");
-  choose_input(log);
-  DeleteFileA(log.c_str());
-  expect_error(convert_button, input_not_opened);
-  EXPECT_EQ(file_bytes(csv), "kept\r\n");
-  EXPECT_EQ(rows(), std::vector<std::string>{});
-}
-
-TEST_F(Window, ALockedOutputIsReported) {
-  std::string log = write_log("locked.adi", three_contacts);
-  std::string csv = scratch("locked.CSV");
-  write_file(csv, "in use\r\n");
-  choose_input(log);
-  HANDLE lock = CreateFileA(csv.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-  expect_error(convert_button, output_not_opened);
-  CloseHandle(lock);
-  EXPECT_EQ(file_bytes(csv), "in use\r\n");
+TEST_F(Window, AFailedConversionKeepsTheOutputAndLeavesNothingToOpen) {
+  // After a conversion, something goes wrong with the log or the output.
+  enum Change { delete_log, make_log_a_pdf, lock_output, hold_output };
+  struct Row {
+    const char* name;
+    Change change;
+    const char* box;
+  } table[] = {
+      {"gone", delete_log, input_not_opened},
+      {"pdf", make_log_a_pdf, not_a_log},
+      // Opened without sharing: the output cannot even be opened.
+      {"locked", lock_output, output_not_opened},
+      // Opened for reading by a program that lets others write but not
+      // delete: the written file cannot replace it.
+      {"held", hold_output, not_written},
+  };
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.name);
+    std::string log = write_log(row.name + std::string(".adi"), three_contacts);
+    std::string csv = scratch(row.name + std::string(".CSV"));
+    choose_input(log);
+    convert_expecting(3);
+    std::string converted = file_bytes(csv);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (row.change == delete_log) DeleteFileA(log.c_str());
+    if (row.change == make_log_a_pdf) write_file(log, "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n");
+    if (row.change == lock_output || row.change == hold_output) {
+      DWORD sharing = row.change == hold_output ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+      held = CreateFileA(csv.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+    std::vector<std::string> names = folder_names();
+    expect_error(convert_button, row.box);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_EQ(file_bytes(csv), converted);
+    // Nothing written on the way is left beside the output.
+    EXPECT_EQ(folder_names(), names);
+    expect_error(open_button, not_converted);
+  }
 }
 
 TEST_F(Window, ACancelledChoiceKeepsThePathsButNeedsANewConversion) {
@@ -462,14 +499,63 @@ TEST_F(Window, ChoosingTheInputAgainReplacesAChosenOutput) {
   EXPECT_EQ(GetFileAttributesA(chosen.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(Window, WritesToTheFileChosenInTheSaveDialog) {
+TEST_F(Window, WritesTheFileChosenInTheSaveDialogInItsFormAndOpensIt) {
   std::string log = write_log("saved.adi", three_contacts);
-  std::string chosen = scratch("my sheet.csv");
+  const std::string csv = "BAND,CALL,QSO_DATE,TIME_ON,MODE\r\n";
+  const std::string workbook = "PK";  // a zip, as every workbook is
+  struct Row {
+    const char* typed;
+    int file_type;  // 0 CSV files (the first), 1 Excel workbooks
+    const char* name;
+    const char* form;
+    std::string start;
+  } table[] = {
+      {"my sheet.csv", 0, "my sheet.csv", "CSV format", csv},
+      {"my book.xlsx", 0, "my book.xlsx", "an Excel workbook", workbook},
+      {"my other book", 1, "my other book.xlsx", "an Excel workbook", workbook},
+  };
   choose_input(log);
-  choose_output(chosen, false);
-  convert_expecting(3);
-  EXPECT_EQ(file_bytes(chosen).substr(0, 33), "BAND,CALL,QSO_DATE,TIME_ON,MODE\r\n");
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.typed);
+    std::string chosen = scratch(row.name);
+    choose_output(folder + row.typed, false, row.file_type);
+    EXPECT_EQ(text_of(control(output_name_box)), row.name);
+    convert_expecting(3, row.form);
+    EXPECT_EQ(file_bytes(chosen).substr(0, row.start.size()), row.start);
+    register_opener(chosen.substr(chosen.rfind('.')), record);
+    ASSERT_TRUE(click_control(program.window, open_button));
+    EXPECT_EQ(lstrcmpiA(wait_for_record(record).c_str(), chosen.c_str()), 0);
+    DeleteFileA(record.c_str());
+  }
+  remove_associations();
   EXPECT_EQ(GetFileAttributesA((folder + "saved.CSV").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Window, AUTF16LogGivesTheCSVOfItsUTF8Form) {
+  // The three contacts with a name that is not ASCII, in UTF-8 and in
+  // UTF-16LE with its byte-order mark.
+  std::string utf8 = std::string(three_contacts) + "<CALL:4>F5AB<NAME:5>Ren\xC3\xA9<EOR>\n";
+  int units =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(units, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+  std::string utf16 =
+      "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()), 2 * wide.size());
+  struct Form {
+    const char* name;
+    std::string content;
+  } forms[] = {{"utf-8", utf8}, {"utf-16", utf16}};
+  std::vector<std::string> csv;
+  std::vector<std::vector<std::string>> messages;
+  for (const Form& form : forms) {
+    choose_input(write_log(form.name + std::string(".adi"), form.content));
+    convert_expecting(4);
+    csv.push_back(file_bytes(scratch(form.name + std::string(".CSV"))));
+    messages.push_back(rows());
+  }
+  EXPECT_NE(csv[0].find(",F5AB,,,,Ren\xC3\xA9\r\n"), std::string::npos) << csv[0];
+  EXPECT_EQ(csv[1], csv[0]);
+  EXPECT_EQ(messages[1], messages[0]);
 }
 
 TEST_F(Window, AboutShowsNameVersionAndNoticeOwnedByTheWindow) {
