@@ -6,7 +6,6 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "adif/adif.h"
 #include "adif/adif_reader.h"
@@ -461,17 +460,20 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
     if (end > reader.line_next) reader.in_line = false;
     return ADIF_CONTINUE;
   }
-  std::string kept_name(name, name_length);  // the buffer is reused below
+  // The name is on the line, so within its longest; the buffer is reused below.
+  char kept_name[longest_line + 1];
+  std::memcpy(kept_name, name, name_length);
+  kept_name[name_length] = '\0';
   JoinedText joined{};
   ValueEnd ending = complete_value(reader, value, length, joined, message);
   ParseStatus status = ending == VALUE_WHOLE ? ADIF_CONTINUE
                        : ending == VALUE_FAILED ? ADIF_EOF
                                                 : ADIF_TRUNCATED;
   if (ending == VALUE_INPUT_ENDED) {
-    set_slot_message(message, "The log ends inside the value of <%s:%d>", kept_name.c_str(),
+    set_slot_message(message, "The log ends inside the value of <%s:%d>", kept_name,
                      static_cast<int>(length));
   }
-  if (ending == VALUE_WHOLE && !make_field(record, kept_name.data(), name_length, nullptr,
+  if (ending == VALUE_WHOLE && !make_field(record, kept_name, name_length, nullptr,
                                            static_cast<size_t>(length), &joined, message)) {
     reader.out_of_memory = true;
     status = ADIF_EOF;

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "adif/adx_reader.h"
 #include "convert/column_index.h"
@@ -135,19 +134,25 @@ void fail(ConversionResult& result, ConversionFailure failure, int error, const 
   std::snprintf(result.detail, sizeof result.detail, "%s", detail ? detail : "");
 }
 
-// The columns the user chose, in the order given (upper-cased like field names).
+// The columns the user chose, in the order given (upper-cased like field
+// names). False when memory runs out.
 bool choose_columns(const char* chosen, ColumnList& columns) {
   if (!init_column_list(columns)) return false;
-  std::string name;
-  for (const char* c = chosen;; ++c) {
+  char* name = static_cast<char*>(std::malloc(std::strlen(chosen) + 1));
+  size_t length = 0;
+  for (const char* c = chosen; name; ++c) {
     if (*c && *c != ',') {
-      name += (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c;
+      name[length++] = (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c;
       continue;
     }
-    if (!name.empty() && !add_column_name(name.c_str(), columns)) return false;
-    name.clear();
-    if (!*c) return true;
+    name[length] = '\0';
+    bool added = length == 0 || add_column_name(name, columns);
+    length = 0;
+    if (!added || !*c) break;
   }
+  bool chosen_all = name && !column_list_failed(columns);
+  std::free(name);
+  return chosen_all;
 }
 
 }  // namespace

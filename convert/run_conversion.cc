@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "convert/convert.h"
 #include "convert/xlsx_writer.h"
@@ -123,8 +122,9 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   char folder[1024] = "";
   bool have_folder = temporary_folder(folder, sizeof folder - 32);
   OutputFile& file = to_standard_output ? files.piped : files.output;
-  std::string piped_path = std::string(folder) + "/ledgerly-output.xlsx";
-  const char* path = to_standard_output ? piped_path.c_str() : request.output_path;
+  char piped_path[sizeof folder];
+  std::snprintf(piped_path, sizeof piped_path, "%s/ledgerly-output.xlsx", folder);
+  const char* path = to_standard_output ? piped_path : request.output_path;
   if (!output_file_begin(file, path, error)) {
     fail(result, FAILED_NO_OUTPUT, error, nullptr);
     return false;
