@@ -93,7 +93,8 @@ namespace {
 
 // Makes a field of `name` (upper-cased as it is copied) with the value copied
 // from `value`, or, when `joined` holds a text, with that text, which the
-// record takes over. False when memory runs out; nothing is added then.
+// record takes over. False when memory runs out: nothing is added then, or
+// the field was a duplicate whose message could not be made.
 bool make_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
                 size_t value_length, JoinedText* joined, char*& message) {
   if (value_length > static_cast<size_t>(INT32_MAX)) return false;
@@ -133,9 +134,10 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
   field->length = static_cast<int32_t>(value_length);
   record = made;
   record->storage = storage;
-  record->root = insert_field(record->root, field, message);
+  bool unreported = false;
+  record->root = insert_field(record->root, field, message, &unreported);
   set_shortcut(record, field);
-  return true;
+  return !unreported;  // a duplicate that cannot be reported is a loss
 }
 
 // The longest line read whole: 8190 characters before its line end, the
@@ -547,11 +549,14 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
 
 ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message) {
   if (!reader.buffer || reader.out_of_memory) return ADIF_EOF;
-  if (!reader.in_line) {
-    ParseStatus status = next_line(reader, message);
-    if (status != ADIF_CONTINUE) return status;
+  ParseStatus status = reader.in_line ? ADIF_CONTINUE : next_line(reader, message);
+  if (status == ADIF_CONTINUE) status = scan_line(reader, record, message);
+  if (status == ADIF_TRUNCATED && !message && !reader.line_by_line) {
+    // What was left out cannot be told: memory ran out for its message.
+    reader.out_of_memory = true;
+    status = ADIF_EOF;
   }
-  return scan_line(reader, record, message);
+  return status;
 }
 
 bool adif_reader_restart(AdifReader& reader, long start) {

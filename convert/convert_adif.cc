@@ -25,7 +25,7 @@ struct Pass {
 // Hands `text`, about `record`, to the sink: every message of both passes to
 // the log, or each message once (pass 1, or `pass` 0 for the writer's own).
 void deliver(MessageSink& sink, int pass, const AdifRecord* record, const char* text) {
-  if (sink.log) add_record_message(*sink.log, record, text);
+  if (sink.log && !add_record_message(*sink.log, record, text)) sink.lost = true;
   if (sink.print && pass != 2) {
     char composed[80];
     sink.print(sink.context, compose_record_message(record, text, composed));
@@ -191,6 +191,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   Pass first{};
   Pass second{};
   int error = 0;
+  sink.lost = false;
   bool ready =
       init_column_list(found) && (!options.columns || choose_columns(options.columns, chosen));
   if (ready) {
@@ -204,7 +205,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
     }
   }
   const ColumnList& columns = options.columns ? chosen : found;
-  if (!ready || column_list_failed(found) || source_out_of_memory(source)) {
+  if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost) {
     fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
   } else if (source_read_failed(source, error)) {
     fail(result, FAILED_READING, error, nullptr);
@@ -214,7 +215,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
     fail(result, FAILED_READING, errno ? errno : EIO, nullptr);
   } else {
     run_pass(source, 2, found, columns, target, style, sink, second);
-    if (source_out_of_memory(source)) {
+    if (source_out_of_memory(source) || sink.lost) {
       fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     } else if (source_read_failed(source, error)) {
       fail(result, FAILED_READING, error, nullptr);
@@ -256,7 +257,7 @@ struct StreamConversion {
   OutputTarget target;
   bool opened;
   StreamConversion(FILE* input, FILE* output, MessageLog& log)
-      : source{}, sink{&log, nullptr, nullptr}, target{output, nullptr} {
+      : source{}, sink{&log, nullptr, nullptr, false}, target{output, nullptr} {
     opened = open_log_source(source, input, LogIdentity{});
   }
   ~StreamConversion() { close_log_source(source); }
