@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -251,6 +252,9 @@ TEST(Allocation, EveryFailureKeepsTheOutputWholeOrThePreviousOne) {
   } else {
     unsetenv("TMPDIR");
   }
+  for (const std::string& file : files_in(folder + "/tmp")) std::remove(file.c_str());
+  for (const std::string& file : files_in(folder)) std::remove(file.c_str());
+  std::remove(folder.c_str());
 }
 
 }  // namespace
