@@ -9,7 +9,7 @@
 #
 # Needs root (a tmpfs mount) and strace.
 set -u # no -e: the checks look at failing runs; no pipefail: `yes` ends with a broken pipe
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/../.." || exit 1
 if [ "$(id -u)" != 0 ]; then
   echo "50-faults: skipped, the fault checks need root (they mount a small tmpfs)"
   exit 0
@@ -18,7 +18,7 @@ command -v strace >/dev/null || {
   echo "50-faults: strace is missing (apt-get install strace)" >&2
   exit 1
 }
-build=build-faults
+build="build-faults"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLEDGERLY_WERROR=ON -DLEDGERLY_BUILD_TESTS=OFF \
   >/dev/null || exit 1
 cmake --build "$build" -j2 --target ledgerly-convert >/dev/null || exit 1
@@ -63,15 +63,15 @@ if [ "$status" = 1 ] && grep -q 'No space left on device' full.err &&
   cmp -s old.csv "$full/log.csv" && [ -z "$(leftovers "$full")" ]; then
   pass "full disk: exit 1, \"No space left on device\", old CSV kept, no .part file"
 else
-  fail "full disk: exit $status, $(tail -n 1 full.err), files: $(ls -A "$full" | tr '\n' ' ')"
+  fail "full disk: exit $status, $(tail -n 1 full.err), files: $(find "$full" -mindepth 1 -printf '%f ')"
 fi
 umount "$full"
 
 # interrupt SIGNAL: 12 runs over the old CSV, each sent SIGNAL after a random
 # part of a conversion's time. The target is the old CSV or the whole new one.
 interrupt() {
-  local signal=$1 stopped=0 broken=0 left=0 run status
-  for run in $(seq 12); do
+  local signal=$1 stopped=0 broken=0 left=0 status
+  for _ in $(seq 12); do
     cp old.csv target.csv
     # A background job of a script ignores SIGINT unless told otherwise.
     env --default-signal=INT "$convert" big.adi target.csv 2>/dev/null &
@@ -101,7 +101,7 @@ interrupt KILL
 
 # Two conversions into one output at once: one whole CSV, both succeed.
 mixed=0
-for run in $(seq 5); do
+for _ in $(seq 5); do
   cp old.csv shared.csv
   "$convert" big.adi shared.csv 2>/dev/null &
   first=$!
@@ -182,7 +182,7 @@ strace -f -o /dev/null -e trace=lseek -e inject=lseek:delay_enter=1000000:when="
   "$convert" changing.adi changed.csv 2>change.err &
 pid=$!
 position=0
-for wait in $(seq 500); do
+for _ in $(seq 500); do
   converter=$(awk '{ print $1; exit }' /proc/"$pid"/task/*/children 2>/dev/null)
   descriptor=$(find /proc/"${converter:-0}"/fd -lname "$data/changing.adi" -printf '%f\n' 2>/dev/null)
   [ -n "$descriptor" ] &&
@@ -199,6 +199,7 @@ changed "$status" "log cut to half between the passes"
 # Standard streams.
 cp small.adi same.adi
 status=0
+# shellcheck disable=SC2094 # the point: the output is the log
 "$convert" - same.adi <same.adi 2>/dev/null || status=$?
 if [ "$status" = 1 ] && cmp -s small.adi same.adi; then
   pass "ledgerly-convert - a.adi < a.adi: refused (exit 1), the log unchanged"
@@ -206,6 +207,7 @@ else
   fail "ledgerly-convert - a.adi < a.adi: exit $status, log changed: $(cmp small.adi same.adi)"
 fi
 status=0
+# shellcheck disable=SC2094
 "$convert" same.adi - >>same.adi 2>/dev/null || status=$?
 if [ "$status" = 1 ] && cmp -s small.adi same.adi; then
   pass "ledgerly-convert a.adi - >> a.adi: refused (exit 1), the log unchanged"
@@ -237,14 +239,14 @@ status=0
 if [ "$status" = 0 ] && cmp -s rest-ref.csv piped.csv; then
   pass "input piped from an offset: converted as given"
 else
-  fail "input piped from an offset: exit $status, $(cat piped.csv | head -c 200)"
+  fail "input piped from an offset: exit $status, $(head -c 200 piped.csv)"
 fi
 status=0
 { head -c "$skip" >/dev/null && "$convert" - offset.csv 2>/dev/null; } <small.adi || status=$?
 if [ "$status" = 0 ] && cmp -s rest-ref.csv offset.csv; then
   pass "input a file descriptor at an offset: converted from there in both passes"
 else
-  fail "input a file descriptor at an offset: exit $status, $(cat offset.csv | head -c 200)"
+  fail "input a file descriptor at an offset: exit $status, $(head -c 200 offset.csv)"
 fi
 
 # Four million messages are printed as they arrive, not kept.
