@@ -526,6 +526,10 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
     ParseStatus status =
         read_value(reader, buffer + name, name_length, q + 1, length, record, message);
     if (status != ADIF_CONTINUE || !reader.in_line) return status;
+    // A conversion hears of every duplicate: its message goes to the caller
+    // before the next tag of the line can replace it (parse_ADIF keeps the
+    // classic last message of the line).
+    if (message && !reader.line_by_line) return ADIF_CONTINUE;
     buffer = reader.buffer;
   }
 }
