@@ -60,8 +60,12 @@ FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& 
   bool read_failed = false;
   files.spooled = spool_to_temporary_file(input, error, read_failed);
   if (!files.spooled) {
-    fail(result, FAILED_READING, error,
-         read_failed ? nullptr : "no temporary copy of the log could be made");
+    char detail[120] = "";  // a full temporary folder says why
+    if (!read_failed) {
+      std::snprintf(detail, sizeof detail, "no temporary copy of the log could be made: %s",
+                    system_error_text(error));
+    }
+    fail(result, FAILED_READING, error, detail);
   }
   return files.spooled;
 }
