@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/convert_command.h"
 #include "convert/convert.h"
 #include "tests/test_streams.h"
 
@@ -210,13 +211,35 @@ const std::vector<AllocationCase> cases = {
      nullptr},
 };
 
+// A scratch folder with a temporary folder of its own in it, set as TMPDIR
+// while it lasts.
+struct ScratchFolder {
+  std::string path = scratch_path("allocation");
+  std::string kept_tmpdir;
+  bool had_tmpdir;
+  ScratchFolder() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    had_tmpdir = tmpdir != nullptr;
+    kept_tmpdir = tmpdir ? tmpdir : "";
+    mkdir(path.c_str(), 0700);
+    mkdir((path + "/tmp").c_str(), 0700);
+    setenv("TMPDIR", (path + "/tmp").c_str(), 1);
+  }
+  ~ScratchFolder() {
+    if (had_tmpdir) {
+      setenv("TMPDIR", kept_tmpdir.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    for (const std::string& file : files_in(path + "/tmp")) std::remove(file.c_str());
+    for (const std::string& file : files_in(path)) std::remove(file.c_str());
+    std::remove(path.c_str());
+  }
+};
+
 TEST(Allocation, EveryFailureKeepsTheOutputWholeOrThePreviousOne) {
-  std::string folder = scratch_path("allocation");
-  mkdir(folder.c_str(), 0700);
-  mkdir((folder + "/tmp").c_str(), 0700);
-  const char* old_tmpdir = std::getenv("TMPDIR");
-  std::string kept_tmpdir = old_tmpdir ? old_tmpdir : "";
-  setenv("TMPDIR", (folder + "/tmp").c_str(), 1);
+  ScratchFolder scratch;
+  const std::string& folder = scratch.path;
   for (const AllocationCase& row : cases) {
     for (bool to_log : {false, true}) {
       SCOPED_TRACE(std::string(row.what) + (to_log ? ", messages to the log" : ", printed"));
@@ -247,14 +270,65 @@ TEST(Allocation, EveryFailureKeepsTheOutputWholeOrThePreviousOne) {
       }
     }
   }
-  if (old_tmpdir) {
-    setenv("TMPDIR", kept_tmpdir.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
+}
+
+// What ledgerly-convert LOG (the output named after the log) did, failing
+// the allocation numbered `failing` (0: none).
+struct CommandOutcome {
+  int status;
+  std::string said;  // on standard error
+  std::string output;
+  std::vector<std::string> files;
+};
+
+CommandOutcome run_command(const std::string& folder, long failing) {
+  std::string log = folder + "/command.adi";
+  std::string output = folder + "/command.CSV";
+  write_file(output, previous_output);
+  StreamPtr err = empty_stream();
+  setvbuf(err.get(), nullptr, _IONBF, 0);  // as standard error is
+  std::vector<char> argument(log.begin(), log.end());
+  argument.push_back('\0');
+  char name[] = "ledgerly-convert";
+  char* argv[] = {name, argument.data(), nullptr};
+  CommandOutcome outcome{};
+  countdown = Countdown{true, 0, failing};
+  try {
+    outcome.status = run_convert_command(2, argv, stdin, stdout, err.get());
+  } catch (const std::bad_alloc&) {
+    countdown.counting = false;
+    ADD_FAILURE() << "std::bad_alloc left the command";
+    outcome.status = EXIT_FAILED;
   }
-  for (const std::string& file : files_in(folder + "/tmp")) std::remove(file.c_str());
-  for (const std::string& file : files_in(folder)) std::remove(file.c_str());
-  std::remove(folder.c_str());
+  long made = countdown.made;
+  countdown = Countdown{false, made, 0};
+  outcome.said = stream_bytes(err.get());
+  outcome.output = file_bytes(output);
+  outcome.files = files_in(folder);
+  return outcome;
+}
+
+TEST(Allocation, TheCommandLineFailsWithStatus1OrConvertsWhole) {
+  ScratchFolder scratch;
+  write_file(scratch.path + "/command.adi", adif_log);
+  run_command(scratch.path, 0);
+  CommandOutcome whole = run_command(scratch.path, 0);
+  long allocations = countdown.made;
+  ASSERT_EQ(whole.status, EXIT_CONVERTED);
+  for (long failing = 1; failing <= allocations; ++failing) {
+    SCOPED_TRACE("allocation " + std::to_string(failing) + " of " + std::to_string(allocations) +
+                 " failed");
+    CommandOutcome outcome = run_command(scratch.path, failing);
+    EXPECT_EQ(outcome.files, whole.files);
+    if (outcome.status == EXIT_FAILED) {
+      EXPECT_EQ(outcome.output, previous_output);
+      EXPECT_NE(outcome.said.find("memory"), std::string::npos) << outcome.said;
+    } else {
+      EXPECT_EQ(outcome.status, whole.status);
+      EXPECT_EQ(outcome.said, whole.said);
+      EXPECT_TRUE(outcome.output == whole.output) << "the output differs";
+    }
+  }
 }
 
 }  // namespace
