@@ -120,7 +120,12 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
     break;
   }
   pass.incomplete = pass.end == ADIF_TRUNCATED;
-  if (record && pass.end == ADIF_EOF && !pass.write_failed) {
+  // A pass that stopped for want of memory or on a read error did not reach
+  // the end of the log: the conversion fails, and says why.
+  int error = 0;
+  bool stopped =
+      pass.write_failed || source_out_of_memory(source) || source_read_failed(source, error);
+  if (record && pass.end == ADIF_EOF && !stopped) {
     deliver(sink, number, record, "The log ends inside a record, which was not converted");
     pass.incomplete = true;
   }
