@@ -307,6 +307,9 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   bool terminated = stop != text + count;
   size_t next = reader.pos + length;
   if (terminated) next += (*stop == '\r' && next + 1 < reader.end && stop[1] == '\n') ? 2 : 1;
+  // A line cut short by a failed read is no over-long line: the pass ends,
+  // and the conversion fails on the read error.
+  if (!terminated && reader.read_failed) return ADIF_EOF;
   size_t shown = length < longest_line + 1 ? length : longest_line + 1;
   if (report_nul(reader, reader.pos, reader.pos + shown, message)) return ADIF_TRUNCATED;
   bool fits =
