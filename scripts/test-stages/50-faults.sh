@@ -167,6 +167,22 @@ inject() {
 inject "pass 1" "$pass1"
 inject "pass 2" "$pass2"
 
+# Failures while the output is made and put in place: a write (the 50th
+# write call is well inside the CSV), the sync, the rename.
+for fault in 'write:error=EIO:when=50|Input/output error' 'fsync:error=EIO|Input/output error' \
+  'rename,renameat,renameat2:error=EACCES|Permission denied'; do
+  cp old.csv injected.csv
+  status=0
+  strace -f -o /dev/null -e inject="${fault%|*}" "$convert" big.adi injected.csv 2>inject.err ||
+    status=$?
+  if [ "$status" = 1 ] && grep -q "${fault#*|}" inject.err && cmp -s old.csv injected.csv &&
+    [ -z "$(leftovers .)" ]; then
+    pass "failed ${fault%%[,:]*}: exit 1, \"${fault#*|}\", old CSV kept, no .part file"
+  else
+    fail "failed ${fault%%[,:]*}: exit $status, $(tr '\n' ' ' <inject.err | cut -c1-200)"
+  fi
+done
+
 # changed WHAT: the conversion of a copy of big.adi (changing.adi) must fail
 # as a log that changed, keeping the old CSV.
 changed() {
