@@ -50,8 +50,11 @@ enum ParseStatus {
 // Inserts `field` (level 0, no children) into the tree at `root` and returns
 // the new root. A name already in the tree keeps the old field, leaves the new
 // one unlinked and puts "Duplicate field: <%s:%d>%s" into `message`, replacing
-// any text there; the text is malloc'ed and belongs to the caller.
-AdifField* insert_field(AdifField* root, AdifField* field, char*& message);
+// any text there; the text is malloc'ed and belongs to the caller. When
+// memory for that text runs out, `message` is left null and `*unreported`
+// (when given) set true.
+AdifField* insert_field(AdifField* root, AdifField* field, char*& message,
+                        bool* unreported = nullptr);
 
 // Returns the field named exactly `name` in the tree at `root`, or null.
 AdifField* find_field(AdifField* root, const char* name);
@@ -66,7 +69,8 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
 // `value` (copied whole) to the pending `record`, creating the record when it
 // is null, and sets its shortcut slot. A name already in the record gives the
 // duplicate message in `message`, as a second tag of that name in a line
-// does. Returns false when memory runs out; nothing is added then.
+// does. Returns false when memory runs out: nothing is added then, or the
+// field was a duplicate whose message could not be made.
 bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
                size_t value_length, char*& message);
 

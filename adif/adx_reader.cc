@@ -248,6 +248,7 @@ ParseStatus stop(AdxReader& reader, AdifRecord*& record, char*& message) {
     set_slot_message(message, "ERROR: Malformed ADX log at line %d: %s",
                      line > INT_MAX ? INT_MAX : static_cast<int>(line), text ? text : "error");
   }
+  if (!message) reader.out_of_memory = true;  // what stopped it cannot be told
   return ADIF_TRUNCATED;
 }
 

@@ -45,27 +45,28 @@ AdifField* split(AdifField* node) {
 // (0 for an end); every name in the subtree then shares at least the smaller
 // of the two with the new one, and comparisons start there. Names that share
 // a long prefix (APP_LOGGER_...) then cost a few bytes a level.
-AdifField* insert_below(AdifField* root, AdifField* field, char*& message, size_t low,
-                        size_t high) {
+AdifField* insert_below(AdifField* root, AdifField* field, char*& message, bool* unreported,
+                        size_t low, size_t high) {
   if (!root) return field;
   size_t common;
   int order = compare_from(field->name, root->name, low < high ? low : high, common);
   if (order < 0) {
-    root->left = insert_below(root->left, field, message, low, common);
+    root->left = insert_below(root->left, field, message, unreported, low, common);
   } else if (order > 0) {
-    root->right = insert_below(root->right, field, message, common, high);
+    root->right = insert_below(root->right, field, message, unreported, common, high);
   } else {
     // The first field of a name stays in the tree; the later one is reported.
     set_slot_message(message, "Duplicate field: <%s:%d>%s", field->name,
                      static_cast<int>(field->length), field->value);
+    if (!message && unreported) *unreported = true;
   }
   return split(skew(root));
 }
 
 }  // namespace
 
-AdifField* insert_field(AdifField* root, AdifField* field, char*& message) {
-  return insert_below(root, field, message, 0, 0);
+AdifField* insert_field(AdifField* root, AdifField* field, char*& message, bool* unreported) {
+  return insert_below(root, field, message, unreported, 0, 0);
 }
 
 AdifField* find_field(AdifField* root, const char* name) {

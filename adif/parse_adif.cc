@@ -6,7 +6,6 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "adif/adif.h"
 #include "adif/adif_reader.h"
@@ -94,7 +93,8 @@ namespace {
 
 // Makes a field of `name` (upper-cased as it is copied) with the value copied
 // from `value`, or, when `joined` holds a text, with that text, which the
-// record takes over. False when memory runs out; nothing is added then.
+// record takes over. False when memory runs out: nothing is added then, or
+// the field was a duplicate whose message could not be made.
 bool make_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
                 size_t value_length, JoinedText* joined, char*& message) {
   if (value_length > static_cast<size_t>(INT32_MAX)) return false;
@@ -134,9 +134,10 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
   field->length = static_cast<int32_t>(value_length);
   record = made;
   record->storage = storage;
-  record->root = insert_field(record->root, field, message);
+  bool unreported = false;
+  record->root = insert_field(record->root, field, message, &unreported);
   set_shortcut(record, field);
-  return true;
+  return !unreported;  // a duplicate that cannot be reported is a loss
 }
 
 // The longest line read whole: 8190 characters before its line end, the
@@ -306,6 +307,9 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   bool terminated = stop != text + count;
   size_t next = reader.pos + length;
   if (terminated) next += (*stop == '\r' && next + 1 < reader.end && stop[1] == '\n') ? 2 : 1;
+  // A line cut short by a failed read is no over-long line: the pass ends,
+  // and the conversion fails on the read error.
+  if (!terminated && reader.read_failed) return ADIF_EOF;
   size_t shown = length < longest_line + 1 ? length : longest_line + 1;
   if (report_nul(reader, reader.pos, reader.pos + shown, message)) return ADIF_TRUNCATED;
   bool fits =
@@ -461,17 +465,20 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
     if (end > reader.line_next) reader.in_line = false;
     return ADIF_CONTINUE;
   }
-  std::string kept_name(name, name_length);  // the buffer is reused below
+  // The name is on the line, so within its longest; the buffer is reused below.
+  char kept_name[longest_line + 1];
+  std::memcpy(kept_name, name, name_length);
+  kept_name[name_length] = '\0';
   JoinedText joined{};
   ValueEnd ending = complete_value(reader, value, length, joined, message);
   ParseStatus status = ending == VALUE_WHOLE ? ADIF_CONTINUE
                        : ending == VALUE_FAILED ? ADIF_EOF
                                                 : ADIF_TRUNCATED;
   if (ending == VALUE_INPUT_ENDED) {
-    set_slot_message(message, "The log ends inside the value of <%s:%d>", kept_name.c_str(),
+    set_slot_message(message, "The log ends inside the value of <%s:%d>", kept_name,
                      static_cast<int>(length));
   }
-  if (ending == VALUE_WHOLE && !make_field(record, kept_name.data(), name_length, nullptr,
+  if (ending == VALUE_WHOLE && !make_field(record, kept_name, name_length, nullptr,
                                            static_cast<size_t>(length), &joined, message)) {
     reader.out_of_memory = true;
     status = ADIF_EOF;
@@ -522,6 +529,10 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
     ParseStatus status =
         read_value(reader, buffer + name, name_length, q + 1, length, record, message);
     if (status != ADIF_CONTINUE || !reader.in_line) return status;
+    // A conversion hears of every duplicate: its message goes to the caller
+    // before the next tag of the line can replace it (parse_ADIF keeps the
+    // classic last message of the line).
+    if (message && !reader.line_by_line) return ADIF_CONTINUE;
     buffer = reader.buffer;
   }
 }
@@ -545,11 +556,14 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
 
 ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message) {
   if (!reader.buffer || reader.out_of_memory) return ADIF_EOF;
-  if (!reader.in_line) {
-    ParseStatus status = next_line(reader, message);
-    if (status != ADIF_CONTINUE) return status;
+  ParseStatus status = reader.in_line ? ADIF_CONTINUE : next_line(reader, message);
+  if (status == ADIF_CONTINUE) status = scan_line(reader, record, message);
+  if (status == ADIF_TRUNCATED && !message && !reader.line_by_line) {
+    // What was left out cannot be told: memory ran out for its message.
+    reader.out_of_memory = true;
+    status = ADIF_EOF;
   }
-  return scan_line(reader, record, message);
+  return status;
 }
 
 bool adif_reader_restart(AdifReader& reader, long start) {

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <memory>
 
 #include "convert/convert.h"
 #include "ledgerly_version.h"
@@ -47,11 +47,15 @@ const char usage_text[] =
     "byte, malformed XML, or a log that ends inside a record): it holds the\n"
     "records before that point, and the messages say what is missing.\n";
 
+struct FreeText {
+  void operator()(char* text) const { std::free(text); }
+};
+
 // The command line, read.
 struct CommandLine {
   const char* input;
   const char* output;
-  std::string derived;  // the output path made from the input's
+  std::unique_ptr<char, FreeText> derived;  // the output path made from the input's
   OutputOptions options;
   bool format_given;
   bool csv_option_given;
@@ -142,13 +146,19 @@ int settle(CommandLine& line, FILE* err) {
     line.output = "-";
     return -1;
   }
-  line.derived.resize(std::strlen(line.input) + 6);
-  derive_CSV_path(line.input, &line.derived[0], line.derived.size());
-  line.derived.resize(std::strlen(line.derived.c_str()));
-  if (line.options.format == FORMAT_XLSX && !line.derived.empty()) {
-    line.derived.replace(line.derived.size() - 4, 4, ".xlsx");
+  size_t size = std::strlen(line.input) + 7;  // room for .xlsx in place of .CSV
+  line.derived.reset(static_cast<char*>(std::malloc(size)));
+  if (!line.derived) {
+    std::fputs("ledgerly-convert: out of memory; nothing was written\n", err);
+    return EXIT_FAILED;
   }
-  line.output = line.derived.c_str();
+  char* derived = line.derived.get();
+  derive_CSV_path(line.input, derived, size);
+  size_t length = std::strlen(derived);
+  if (line.options.format == FORMAT_XLSX && length >= 4) {
+    std::memcpy(derived + length - 4, ".xlsx", 6);
+  }
+  line.output = derived;
   return -1;
 }
 

@@ -89,6 +89,7 @@ struct MessageSink {
   MessageLog* log;
   void (*print)(void* context, const char* text);
   void* context;
+  bool lost;  // set by the conversion when memory ran out for a message of `log`
 };
 
 // The log a conversion reads: the ADIF reader or the ADX reader over one
@@ -213,12 +214,13 @@ void format_QSO_date(FILE* output, int date);
 bool QSO_date_has_month(int date);
 
 // Adds a copy of `text` as the newest line of list `list` (0, 1 or 2).
-void add_message(int list, MessageLog& log, const char* text);
+// False when memory runs out (nothing is added).
+bool add_message(int list, MessageLog& log, const char* text);
 
 // Adds a reader message to list 2, prefixed with the record's call sign, date
 // and time and cut to 79 characters; texts with "Truncated" and texts without a
-// record are added whole. `record` may be null.
-void add_record_message(MessageLog& log, const AdifRecord* record, const char* text);
+// record are added whole. `record` may be null. False when memory runs out.
+bool add_record_message(MessageLog& log, const AdifRecord* record, const char* text);
 
 // Returns the text of a reader message about `record` as the log shows it:
 // prefixed with the record's call sign, date and time and cut to 79

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "adif/adx_reader.h"
 #include "convert/column_index.h"
@@ -26,7 +25,7 @@ struct Pass {
 // Hands `text`, about `record`, to the sink: every message of both passes to
 // the log, or each message once (pass 1, or `pass` 0 for the writer's own).
 void deliver(MessageSink& sink, int pass, const AdifRecord* record, const char* text) {
-  if (sink.log) add_record_message(*sink.log, record, text);
+  if (sink.log && !add_record_message(*sink.log, record, text)) sink.lost = true;
   if (sink.print && pass != 2) {
     char composed[80];
     sink.print(sink.context, compose_record_message(record, text, composed));
@@ -121,7 +120,12 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
     break;
   }
   pass.incomplete = pass.end == ADIF_TRUNCATED;
-  if (record && pass.end == ADIF_EOF && !pass.write_failed) {
+  // A pass that stopped for want of memory or on a read error did not reach
+  // the end of the log: the conversion fails, and says why.
+  int error = 0;
+  bool stopped =
+      pass.write_failed || source_out_of_memory(source) || source_read_failed(source, error);
+  if (record && pass.end == ADIF_EOF && !stopped) {
     deliver(sink, number, record, "The log ends inside a record, which was not converted");
     pass.incomplete = true;
   }
@@ -135,19 +139,25 @@ void fail(ConversionResult& result, ConversionFailure failure, int error, const 
   std::snprintf(result.detail, sizeof result.detail, "%s", detail ? detail : "");
 }
 
-// The columns the user chose, in the order given (upper-cased like field names).
+// The columns the user chose, in the order given (upper-cased like field
+// names). False when memory runs out.
 bool choose_columns(const char* chosen, ColumnList& columns) {
   if (!init_column_list(columns)) return false;
-  std::string name;
-  for (const char* c = chosen;; ++c) {
+  char* name = static_cast<char*>(std::malloc(std::strlen(chosen) + 1));
+  size_t length = 0;
+  for (const char* c = chosen; name; ++c) {
     if (*c && *c != ',') {
-      name += (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c;
+      name[length++] = (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c;
       continue;
     }
-    if (!name.empty() && !add_column_name(name.c_str(), columns)) return false;
-    name.clear();
-    if (!*c) return true;
+    name[length] = '\0';
+    bool added = length == 0 || add_column_name(name, columns);
+    length = 0;
+    if (!added || !*c) break;
   }
+  bool chosen_all = name && !column_list_failed(columns);
+  std::free(name);
+  return chosen_all;
 }
 
 }  // namespace
@@ -186,6 +196,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   Pass first{};
   Pass second{};
   int error = 0;
+  sink.lost = false;
   bool ready =
       init_column_list(found) && (!options.columns || choose_columns(options.columns, chosen));
   if (ready) {
@@ -199,7 +210,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
     }
   }
   const ColumnList& columns = options.columns ? chosen : found;
-  if (!ready || column_list_failed(found) || source_out_of_memory(source)) {
+  if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost) {
     fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
   } else if (source_read_failed(source, error)) {
     fail(result, FAILED_READING, error, nullptr);
@@ -209,7 +220,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
     fail(result, FAILED_READING, errno ? errno : EIO, nullptr);
   } else {
     run_pass(source, 2, found, columns, target, style, sink, second);
-    if (source_out_of_memory(source)) {
+    if (source_out_of_memory(source) || sink.lost) {
       fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     } else if (source_read_failed(source, error)) {
       fail(result, FAILED_READING, error, nullptr);
@@ -251,7 +262,7 @@ struct StreamConversion {
   OutputTarget target;
   bool opened;
   StreamConversion(FILE* input, FILE* output, MessageLog& log)
-      : source{}, sink{&log, nullptr, nullptr}, target{output, nullptr} {
+      : source{}, sink{&log, nullptr, nullptr, false}, target{output, nullptr} {
     opened = open_log_source(source, input, LogIdentity{});
   }
   ~StreamConversion() { close_log_source(source); }

@@ -16,19 +16,20 @@ const char* value_or_empty(const AdifField* field) {
 
 }  // namespace
 
-void add_message(int list, MessageLog& log, const char* text) {
-  if (list < 0 || list > 2 || !text) return;
+bool add_message(int list, MessageLog& log, const char* text) {
+  if (list < 0 || list > 2 || !text) return true;
   auto* line = static_cast<MessageLine*>(std::calloc(1, sizeof(MessageLine)));
-  if (!line) return;
+  if (!line) return false;
   size_t length = std::strlen(text);
   line->text = static_cast<char*>(std::malloc(length + 1));
   if (!line->text) {
     std::free(line);
-    return;
+    return false;
   }
   std::memcpy(line->text, text, length + 1);
   line->next = log.lists[list];
   log.lists[list] = line;
+  return true;
 }
 
 const char* compose_record_message(const AdifRecord* record, const char* text, char* composed) {
@@ -38,10 +39,10 @@ const char* compose_record_message(const AdifRecord* record, const char* text, c
   return composed;
 }
 
-void add_record_message(MessageLog& log, const AdifRecord* record, const char* text) {
-  if (!text) return;
+bool add_record_message(MessageLog& log, const AdifRecord* record, const char* text) {
+  if (!text) return true;
   char composed[record_message_bytes];
-  add_message(2, log, compose_record_message(record, text, composed));
+  return add_message(2, log, compose_record_message(record, text, composed));
 }
 
 void free_message_log(MessageLog& log) {

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "convert/convert.h"
 #include "convert/xlsx_writer.h"
@@ -61,8 +60,12 @@ FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& 
   bool read_failed = false;
   files.spooled = spool_to_temporary_file(input, error, read_failed);
   if (!files.spooled) {
-    fail(result, FAILED_READING, error,
-         read_failed ? nullptr : "no temporary copy of the log could be made");
+    char detail[120] = "";  // a full temporary folder says why
+    if (!read_failed) {
+      std::snprintf(detail, sizeof detail, "no temporary copy of the log could be made: %s",
+                    system_error_text(error));
+    }
+    fail(result, FAILED_READING, error, detail);
   }
   return files.spooled;
 }
@@ -123,8 +126,9 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   char folder[1024] = "";
   bool have_folder = temporary_folder(folder, sizeof folder - 32);
   OutputFile& file = to_standard_output ? files.piped : files.output;
-  std::string piped_path = std::string(folder) + "/ledgerly-output.xlsx";
-  const char* path = to_standard_output ? piped_path.c_str() : request.output_path;
+  char piped_path[sizeof folder];
+  std::snprintf(piped_path, sizeof piped_path, "%s/ledgerly-output.xlsx", folder);
+  const char* path = to_standard_output ? piped_path : request.output_path;
   if (!output_file_begin(file, path, error)) {
     fail(result, FAILED_NO_OUTPUT, error, nullptr);
     return false;

@@ -226,16 +226,18 @@ bool write_typed_cell(XlsxWriter& writer, int32_t column, const AdifField* field
 }
 
 // Adds "<NAME:length>" of a value cut to fit a cell to the record's message.
-void note_cut(const AdifField* field, char*& message) {
+// False when memory runs out for it (the message is then gone).
+bool note_cut(const AdifField* field, char*& message) {
   if (!message) {
     set_slot_message(message, "Value over %u characters cut in the workbook: <%s:%d>",
                      max_characters, field->name, static_cast<int>(field->length));
-    return;
+    return message != nullptr;
   }
   char* earlier = message;
   message = nullptr;
   set_slot_message(message, "%s <%s:%d>", earlier, field->name, static_cast<int>(field->length));
   std::free(earlier);
+  return message != nullptr;
 }
 
 lxw_error write_cell(XlsxWriter& writer, int32_t column, const AdifField* field, char*& message) {
@@ -243,7 +245,7 @@ lxw_error write_cell(XlsxWriter& writer, int32_t column, const AdifField* field,
   lxw_error status = LXW_NO_ERROR;
   if (write_typed_cell(writer, column, field, status)) return status;
   int32_t characters = cell_text(field->value, static_cast<size_t>(field->length), writer.text);
-  if (characters < 0) note_cut(field, message);
+  if (characters < 0 && !note_cut(field, message)) return LXW_ERROR_MEMORY_MALLOC_FAILED;
   measure(writer, column, characters);
   return worksheet_write_string(writer.sheet, writer.row, static_cast<lxw_col_t>(column),
                                 writer.text, nullptr);

@@ -405,6 +405,14 @@ TEST(Conversion, EachReaderMessageIsLoggedOnceInEachPass) {
             "BAND,CALL,QSO_DATE,TIME_ON,MODE\n20m,N0CALL,5-Jan-2024,\"0930\",\n,K1ABC,,,CW\n");
 }
 
+TEST(Conversion, EveryDuplicateOfALineIsReported) {
+  ConversionRun result = convert("<CALL:4>K1AB<BAND:3>20m<BAND:3>40m<BAND:3>80m<MODE:2>CW<EOR>\n");
+  const std::string first = "K1AB on  at : Duplicate field: <BAND:3>40m";
+  const std::string second = "K1AB on  at : Duplicate field: <BAND:3>80m";
+  EXPECT_EQ(result.messages, (std::vector<std::string>{first, second, first, second}));
+  EXPECT_EQ(result.csv, "BAND,CALL,MODE\n20m,K1AB,CW\n");
+}
+
 TEST(Conversion, AnOverLongLineEndsBothPassesAtTheSamePlace) {
   std::string long_line(9000, 'z');
   ConversionRun result = convert("<CALL:1>A<EOR>\n<CALL:1>B<BAND:3>20m<EOR>\n" + long_line +
