@@ -207,7 +207,9 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
     return result;
   }
   result = convert_log(source, target, request.options, sink);
-  bool tagless = identity.kind == LOG_ADIF && source.adif.tags == 0;
+  // A log whose first line already stopped the conversion has shown no tag
+  // either; it is reported as the truncated log it is.
+  bool tagless = identity.kind == LOG_ADIF && source.adif.tags == 0 && result.end == ADIF_EOF;
   close_log_source(source);
   FileStamp after{};
   stream_stamp(input, after);

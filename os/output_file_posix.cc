@@ -213,9 +213,9 @@ bool output_file_commit(OutputFile& file, int& error) {
       error = write_error(*file.writer);
     }
     int descriptor = file.writer->descriptor;
-    if (!error && temporary && fchmod(descriptor, target_mode(file.target_path)) != 0) {
-      error = errno;
-    }
+    // File systems without Unix permission bits (vfat, exFAT, some network
+    // shares) refuse to change them: the file keeps what it was given.
+    if (temporary) fchmod(descriptor, target_mode(file.target_path));
     if (!error && temporary && fsync(descriptor) != 0) error = errno;
     if (std::fclose(file.stream) != 0 && !error) error = errno ? errno : EIO;
     file.stream = nullptr;
@@ -223,10 +223,8 @@ bool output_file_commit(OutputFile& file, int& error) {
     error = file.writer->error;
   } else if (temporary) {
     int descriptor = open(temporary, O_WRONLY | O_CLOEXEC);
-    if (descriptor < 0 || fchmod(descriptor, target_mode(file.target_path)) != 0 ||
-        fsync(descriptor) != 0) {
-      error = errno;
-    }
+    if (descriptor >= 0) fchmod(descriptor, target_mode(file.target_path));  // as above
+    if (descriptor < 0 || fsync(descriptor) != 0) error = errno;
     if (descriptor >= 0 && close(descriptor) != 0 && !error) error = errno;
   }
   if (!error && temporary && rename(temporary, file.target_path) != 0) error = errno;

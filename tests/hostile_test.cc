@@ -22,7 +22,8 @@ using namespace std::string_literals;
 namespace {
 
 const std::string truncated = "ERROR: Truncated input line: ";
-const std::string cut_record = "W1AW on  at : The log ends inside a record, which was not converted";
+const std::string cut_record =
+    "W1AW on  at : The log ends inside a record, which was not converted";
 
 struct HostileCase {
   const char* what;
@@ -304,8 +305,12 @@ TEST(Hostile, LineEnds) {
        "ADDRESS\n\"1 Main\r\nSt\"\n\"x\n\"\n",
        {}},
       {"CR-only line ends", long_cr_log, ADIF_EOF, 600, "CALL\n" + times(600, "K1AB\n"), {}},
-      {"records on one line", times(20, "<CALL:4>K1AB<EOR>") + "\n", ADIF_EOF, 20,
-       "CALL\n" + times(20, "K1AB\n"), {}},
+      {"records on one line",
+       times(20, "<CALL:4>K1AB<EOR>") + "\n",
+       ADIF_EOF,
+       20,
+       "CALL\n" + times(20, "K1AB\n"),
+       {}},
   });
 }
 
@@ -455,6 +460,8 @@ TEST(HostileCli, ExitStatusesForDamagedLogs) {
        "K1AB on  at : The log ends inside a record, which was not converted"},
       {"over-long line", "<CALL:4>K1AB<EOR>\n" + std::string(9000, 'x') + "\n", EXIT_STOPPED,
        "CALL\nK1AB\n", "the CSV holds only the records before it"},
+      {"over-long first line", std::string(9000, 'x') + "\n<CALL:4>K1AB<EOR>\n", EXIT_STOPPED, "\n",
+       "the CSV holds only the records before it"},
       {"NUL byte inside a line", "<CALL:4>K1AB<EOR>\n<CALL:4>W1\0AW<EOR>\n"s, EXIT_STOPPED,
        "CALL\nK1AB\n", "the CSV holds only the records before it"},
       {"a PDF", "%PDF-1.7\n<</Type /Catalog>>\n", EXIT_FAILED, "", "(a PDF document)"},
