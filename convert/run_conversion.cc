@@ -124,10 +124,12 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
     std::fclose(probe);
   }
   char folder[1024] = "";
-  bool have_folder = temporary_folder(folder, sizeof folder - 32);
+  bool have_folder = temporary_folder(folder, sizeof folder);
   OutputFile& file = to_standard_output ? files.piped : files.output;
-  char piped_path[sizeof folder];
-  std::snprintf(piped_path, sizeof piped_path, "%s/ledgerly-output.xlsx", folder);
+  static const char piped_name[] = "/ledgerly-output.xlsx";
+  char piped_path[sizeof folder + sizeof piped_name];
+  std::memcpy(piped_path, folder, std::strlen(folder));
+  std::memcpy(piped_path + std::strlen(folder), piped_name, sizeof piped_name);
   const char* path = to_standard_output ? piped_path : request.output_path;
   if (!output_file_begin(file, path, error)) {
     fail(result, FAILED_NO_OUTPUT, error, nullptr);
