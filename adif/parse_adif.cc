@@ -16,7 +16,9 @@ namespace {
 
 // A tag name byte's upper-case form: a..z only, whatever the locale, so
 // names compare the same on every system.
-inline char upper_byte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char upper_byte(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // The number at `text` by the rules of parse_decimal, inlined into the reader.
 inline int32_t decimal_value(const char* text) {
@@ -90,6 +92,40 @@ int32_t parse_decimal(const char* text) { return decimal_value(text); }
 
 namespace {
 
+// Copies the `length` bytes of a tag name to `out`, a..z upper-cased, eight
+// bytes at a time, and returns its field_name_hash, made from the same words.
+// `out` must be 8-byte aligned with room for `length` rounded up to 8 (the
+// bytes past `length` are left undefined).
+uint32_t copy_name(char* out, const char* name, size_t length) {
+  const uint64_t ones = 0x0101010101010101u;
+  const uint64_t highs = 0x8080808080808080u;
+  std::memcpy(out, name, length);
+  uint64_t hash = name_hash_seed ^ length;
+  if (length == 0) hash = name_hash_step(hash, 0);
+  for (size_t at = 0; at < length; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, out + at, 8);
+    uint64_t low7 = word & ~highs;
+    uint64_t from_a = low7 + ones * (0x80 - 'a');  // high bit: low 7 bits >= 'a'
+    uint64_t past_z = low7 + ones * (0x7F - 'z');  // high bit: low 7 bits > 'z'
+    uint64_t lower = (from_a ^ past_z) & ~word & highs;
+    word ^= lower >> 2;  // 0x80 >> 2 is the case bit 0x20
+    std::memcpy(out + at, &word, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // In memory order the word is the hash's word once the bytes past the
+    // name are cleared.
+    size_t left = length - at;
+    if (left < 8) word &= (uint64_t{1} << (8 * left)) - 1;
+    hash = name_hash_step(hash, word);
+#endif
+  }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return name_hash_end(hash);
+#else
+  return field_name_hash(out, length);
+#endif
+}
+
 // Makes a field of `name` (upper-cased as it is copied) with the value copied
 // from `value`, or, when `joined` holds a text, with that text, which the
 // record takes over. False when memory runs out; nothing is added then.
@@ -98,7 +134,7 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
   if (value_length > static_cast<size_t>(INT32_MAX)) return false;
   bool adopt = joined && joined->chunk;
   AdifStorage* storage = record ? record->storage : nullptr;
-  StorageMark start = storage_mark(storage);
+  StorageMark start{storage, storage ? storage->used : 0};
   size_t text_bytes = name_length + 1 + (adopt ? 0 : value_length + 1);
   auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField) + text_bytes));
   AdifRecord* made = record;
@@ -116,7 +152,7 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
     return false;
   }
   char* text = reinterpret_cast<char*>(field + 1);
-  for (size_t i = 0; i < name_length; ++i) text[i] = upper_byte(name[i]);
+  uint32_t hash = copy_name(text, name, name_length);
   text[name_length] = '\0';
   char* copy = text + name_length + 1;
   if (adopt) {
@@ -126,10 +162,14 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
     std::memcpy(copy, value, value_length);
     copy[value_length] = '\0';
   }
-  std::memset(field, 0, sizeof(AdifField));
   field->name = text;
   field->value = copy;
   field->length = static_cast<int32_t>(value_length);
+  field->level = 0;
+  field->left = nullptr;
+  field->right = nullptr;
+  field->name_hash = hash;
+  field->name_length = static_cast<int32_t>(name_length);
   record = made;
   record->storage = storage;
   record->root = insert_field(record->root, field, message);
@@ -147,7 +187,9 @@ constexpr size_t lookahead_bytes = size_t{1} << 16;
 
 constexpr char truncated_format[] = "ERROR: Truncated input line: %.*s";
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 
 // Reads UTF-16 input and puts it after `reader.end` as UTF-8, at most `want`
 // bytes. Returns the bytes added.
@@ -295,7 +337,8 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   size_t count = reader.end - reader.pos;
   const char* feed = static_cast<const char*>(std::memchr(text, '\n', count));
   const char* stop = feed ? feed : text + count;
-  const char* ret = static_cast<const char*>(std::memchr(text, '\r', static_cast<size_t>(stop - text)));
+  const char* ret =
+      static_cast<const char*>(std::memchr(text, '\r', static_cast<size_t>(stop - text)));
   if (ret) stop = ret;
   size_t length = static_cast<size_t>(stop - text);
   bool terminated = stop != text + count;
@@ -303,7 +346,8 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   if (terminated) next += (*stop == '\r' && next + 1 < reader.end && stop[1] == '\n') ? 2 : 1;
   size_t shown = length < longest_line + 1 ? length : longest_line + 1;
   if (report_nul(reader, reader.pos, reader.pos + shown, message)) return ADIF_TRUNCATED;
-  bool fits = terminated ? length <= longest_line : reader.input_ended && length <= longest_line + 1;
+  bool fits =
+      terminated ? length <= longest_line : reader.input_ended && length <= longest_line + 1;
   if (!fits) {
     set_slot_message(message, truncated_format, static_cast<int>(shown), text);
     return ADIF_TRUNCATED;
@@ -474,6 +518,47 @@ ParseStatus tag_status(const char* name, size_t length) {
   return last == 'H' ? ADIF_EOH : last == 'R' ? ADIF_EOR : ADIF_CONTINUE;
 }
 
+// Bytes that stop the scan of a tag: a table entry per byte, 1 for the line
+// ends and NUL, which end the text of every line in the buffer (the line in
+// hand holds none of them before its end, and a NUL follows the data read),
+// 2 for ':' and 4 for '>'. One look-up a byte finds a tag's end within its
+// line without also comparing the position with the line's end.
+struct TagStops {
+  unsigned char stop[256];
+};
+
+constexpr TagStops make_tag_stops() {
+  TagStops stops{};
+  stops.stop[0] = 1;
+  stops.stop[static_cast<int>('\n')] = 1;
+  stops.stop[static_cast<int>('\r')] = 1;
+  stops.stop[static_cast<int>(':')] = 2;
+  stops.stop[static_cast<int>('>')] = 4;
+  return stops;
+}
+
+constexpr TagStops tag_stops = make_tag_stops();
+
+// Returns the first byte of [at, end) that `stops` marks with a bit of `mask`
+// (the line end bytes are always marked), or `end`.
+inline size_t next_stop(const char* buffer, size_t at, size_t end, unsigned char mask) {
+  while (!(tag_stops.stop[static_cast<unsigned char>(buffer[at])] & mask)) ++at;
+  return at < end ? at : end;
+}
+
+// Returns the position of the first '<' in [at, end), or `end`. The next tag
+// is nearly always a byte or two past a value, closer than a library call
+// would be worth; a longer stretch of text is left to memchr.
+inline size_t next_open(const char* buffer, size_t at, size_t end) {
+  size_t near = end - at < 8 ? end : at + 8;
+  for (; at < near; ++at) {
+    if (buffer[at] == '<') return at;
+  }
+  if (at == end) return end;
+  const void* open = std::memchr(buffer + at, '<', end - at);
+  return open ? static_cast<size_t>(static_cast<const char*>(open) - buffer) : end;
+}
+
 // Scans the line in hand from `pos` for tags, making fields, until the line
 // is used up or an <EOH> or <EOR> is met.
 ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
@@ -481,21 +566,18 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
   for (;;) {
     size_t line_end = reader.line_end;
     if (reader.pos >= line_end) return finish_line(reader);
-    const char* open =
-        static_cast<const char*>(std::memchr(buffer + reader.pos, '<', line_end - reader.pos));
-    if (!open) return finish_line(reader);
-    size_t name = static_cast<size_t>(open - buffer) + 1;
-    size_t q = name;
-    while (q < line_end && buffer[q] != ':' && buffer[q] != '>') ++q;
+    size_t open = next_open(buffer, reader.pos, line_end);
+    if (open == line_end) return finish_line(reader);
+    size_t name = open + 1;
+    size_t q = next_stop(buffer, name, line_end, 1 | 2 | 4);
     if (q == line_end) return finish_line(reader);  // tag not closed on its line
     ++reader.tags;
     size_t name_length = q - name;
     int32_t length = -1;
     if (buffer[q] == ':') {
       length = decimal_value(buffer + q + 1);  // a data-type indicator after it is skipped
-      const void* close = std::memchr(buffer + q + 1, '>', line_end - q - 1);
-      if (!close) return finish_line(reader);
-      q = static_cast<size_t>(static_cast<const char*>(close) - buffer);
+      q = next_stop(buffer, q + 1, line_end, 1 | 4);
+      if (q == line_end) return finish_line(reader);
     }
     reader.pos = q + 1;
     if (length < 0) {
