@@ -27,8 +27,32 @@ NameKey key_of(const AdifField* field) {
   return key_of(field->name);
 }
 
-// True when the `length` bytes at `a` and `b` are the same; names are short,
-// and equal when their hashes are, so a loop costs less than a call.
+// True when the `length` bytes at `a` and `b` are the same, compared eight
+// at a time: names are short, and equal when their hashes are, so this costs
+// less than a library call. Both must be readable up to `length` rounded up
+// to 8 (the column's copy is made so, and so is a field the reader made).
+inline bool same_words(const char* a, const char* b, int32_t length) {
+  int32_t at = 0;
+  for (; at + 8 <= length; at += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + at, 8);
+    std::memcpy(&y, b + at, 8);
+    if (x != y) return false;
+  }
+  if (at == length) return true;
+  uint64_t x, y;
+  std::memcpy(&x, a + at, 8);
+  std::memcpy(&y, b + at, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  uint64_t mask = (uint64_t{1} << (8 * (length - at))) - 1;
+#else
+  uint64_t mask = ~uint64_t{0} << (8 * (8 - (length - at)));
+#endif
+  return ((x ^ y) & mask) == 0;
+}
+
+// True when the `length` bytes at `a` and `b` are the same, one at a time,
+// for a name that may end anywhere.
 inline bool same_bytes(const char* a, const char* b, int32_t length) {
   for (int32_t i = 0; i < length; ++i) {
     if (a[i] != b[i]) return false;
@@ -38,8 +62,9 @@ inline bool same_bytes(const char* a, const char* b, int32_t length) {
 
 // Returns the bucket that holds `name` (of `key`), or the empty bucket where
 // it belongs. Hashes and lengths are compared before the bytes, so a name
-// costs one hash per field, made by the reader, and one comparison.
-uint32_t find_bucket(const ColumnList& columns, const char* name, NameKey key) {
+// costs one hash per field, made by the reader, and one comparison. `words`:
+// `name` may be read in whole words (see same_words).
+uint32_t find_bucket(const ColumnList& columns, const char* name, NameKey key, bool words) {
   const ColumnIndex& index = *columns.index;
   uint32_t mask = index.buckets - 1;
   uint32_t bucket = key.hash & mask;
@@ -48,7 +73,8 @@ uint32_t find_bucket(const ColumnList& columns, const char* name, NameKey key) {
     if (!entry.slot) return bucket;
     int32_t slot = entry.slot - 1;
     if (entry.hash == key.hash && index.lengths[slot] == key.length &&
-        same_bytes(columns.names[slot], name, key.length)) {
+        (words ? same_words(columns.names[slot], name, key.length)
+               : same_bytes(columns.names[slot], name, key.length))) {
       return bucket;
     }
   }
@@ -101,19 +127,20 @@ bool reserve_slot(ColumnList& columns, int name_count) {
   return true;
 }
 
-void add_column(const char* name, NameKey key, ColumnList& columns, int& name_count) {
+void add_column(const char* name, NameKey key, bool words, ColumnList& columns, int& name_count) {
   if (columns.index->out_of_memory) return;  // the index may be too full to search
-  uint32_t bucket = find_bucket(columns, name, key);
+  uint32_t bucket = find_bucket(columns, name, key, words);
   if (columns.index->slots[bucket].slot) return;  // already a column
   auto length = static_cast<size_t>(key.length);
+  // Zeros up to a multiple of 8 bytes after the name, for same_words.
+  size_t padded = (length + 8) & ~size_t{7};
   char* copy =
-      reserve_slot(columns, name_count) ? static_cast<char*>(std::malloc(length + 1)) : nullptr;
+      reserve_slot(columns, name_count) ? static_cast<char*>(std::calloc(padded, 1)) : nullptr;
   if (!copy) {
     columns.index->out_of_memory = true;
     return;
   }
   std::memcpy(copy, name, length);
-  copy[length] = '\0';
   columns.names[name_count] = copy;
   columns.index->lengths[name_count] = key.length;
   columns.index->traits[name_count] = column_traits(copy);
@@ -130,7 +157,8 @@ void place_fields(const AdifField* node, const ColumnList& columns, const AdifFi
   const ColumnIndex& index = *columns.index;
   while (node) {
     place_fields(node->left, columns, cells);
-    int32_t slot = index.slots[find_bucket(columns, node->name, key_of(node))].slot - 1;
+    int32_t slot =
+        index.slots[find_bucket(columns, node->name, key_of(node), node->name_hash != 0)].slot - 1;
     if (slot >= 0) cells[slot] = node;
     node = node->right;
   }
@@ -147,7 +175,7 @@ unsigned char column_traits(const char* name) {
 }
 
 int32_t column_slot(const ColumnList& columns, const char* name) {
-  return columns.index->slots[find_bucket(columns, name, key_of(name))].slot - 1;
+  return columns.index->slots[find_bucket(columns, name, key_of(name), false)].slot - 1;
 }
 
 const AdifField** cells_of(const AdifRecord* record, const ColumnList& columns) {
@@ -206,7 +234,7 @@ void free_column_list(ColumnList& columns) {
 
 bool add_column_name(const char* name, ColumnList& columns) {
   int name_count = columns.index->held;
-  add_column(name, key_of(name), columns, name_count);
+  add_column(name, key_of(name), false, columns, name_count);
   return !columns.index->out_of_memory;
 }
 
@@ -219,7 +247,7 @@ void collect_field_names(const AdifField* root, ColumnList& columns, int& name_c
   // join in ascending byte order.
   while (root) {
     collect_field_names(root->left, columns, name_count);
-    add_column(root->name, key_of(root), columns, name_count);
+    add_column(root->name, key_of(root), root->name_hash != 0, columns, name_count);
     root = root->right;
   }
 }
