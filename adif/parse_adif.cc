@@ -96,15 +96,20 @@ namespace {
 // bytes at a time, and returns its field_name_hash, made from the same words.
 // `out` must be 8-byte aligned with room for `length` rounded up to 8 (the
 // bytes past `length` are left undefined).
-uint32_t copy_name(char* out, const char* name, size_t length) {
+// `padded`: `name` may also be read in whole words past its end (the block
+// reader's buffer), which saves a library call.
+uint32_t copy_name(char* out, const char* name, size_t length, bool padded) {
   const uint64_t ones = 0x0101010101010101u;
   const uint64_t highs = 0x8080808080808080u;
-  std::memcpy(out, name, length);
+  if (!padded) {
+    std::memcpy(out, name, length);
+    name = out;
+  }
   uint64_t hash = name_hash_seed ^ length;
   if (length == 0) hash = name_hash_step(hash, 0);
   for (size_t at = 0; at < length; at += 8) {
     uint64_t word;
-    std::memcpy(&word, out + at, 8);
+    std::memcpy(&word, name + at, 8);
     uint64_t low7 = word & ~highs;
     uint64_t from_a = low7 + ones * (0x80 - 'a');  // high bit: low 7 bits >= 'a'
     uint64_t past_z = low7 + ones * (0x7F - 'z');  // high bit: low 7 bits > 'z'
@@ -126,16 +131,29 @@ uint32_t copy_name(char* out, const char* name, size_t length) {
 #endif
 }
 
+// Copies the `length` bytes at `value` to `out` in whole words: both may be
+// read or written up to 7 bytes past `length`.
+inline void copy_words(char* out, const char* value, size_t length) {
+  for (size_t at = 0; at < length; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, value + at, 8);
+    std::memcpy(out + at, &word, 8);
+  }
+}
+
 // Makes a field of `name` (upper-cased as it is copied) with the value copied
 // from `value`, or, when `joined` holds a text, with that text, which the
-// record takes over. False when memory runs out; nothing is added then.
+// record takes over. `padded`: name and value may be read in whole words past
+// their ends (see copy_name). False when memory runs out; nothing is added
+// then.
 bool make_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
-                size_t value_length, JoinedText* joined, char*& message) {
+                size_t value_length, JoinedText* joined, bool padded, char*& message) {
   if (value_length > static_cast<size_t>(INT32_MAX)) return false;
   bool adopt = joined && joined->chunk;
   AdifStorage* storage = record ? record->storage : nullptr;
   StorageMark start{storage, storage ? storage->used : 0};
-  size_t text_bytes = name_length + 1 + (adopt ? 0 : value_length + 1);
+  // 7 bytes to spare after the value, for copy_words.
+  size_t text_bytes = name_length + 1 + (adopt ? 0 : value_length + 8);
   auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField) + text_bytes));
   AdifRecord* made = record;
   if (field && !made) {
@@ -152,14 +170,18 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
     return false;
   }
   char* text = reinterpret_cast<char*>(field + 1);
-  uint32_t hash = copy_name(text, name, name_length);
+  uint32_t hash = copy_name(text, name, name_length, padded);
   text[name_length] = '\0';
   char* copy = text + name_length + 1;
   if (adopt) {
     copy = joined_data(*joined);
     joined_adopt(*joined, storage);
   } else {
-    std::memcpy(copy, value, value_length);
+    if (padded) {
+      copy_words(copy, value, value_length);
+    } else {
+      std::memcpy(copy, value, value_length);
+    }
     copy[value_length] = '\0';
   }
   field->name = text;
@@ -184,6 +206,9 @@ constexpr size_t longest_line = 8190;
 // a value counted in characters can be measured without reading again.
 constexpr size_t block_bytes = size_t{1} << 18;
 constexpr size_t lookahead_bytes = size_t{1} << 16;
+
+// Bytes readable past the end of the block reader's buffer.
+constexpr size_t word_slack = 8;
 
 constexpr char truncated_format[] = "ERROR: Truncated input line: %.*s";
 
@@ -485,7 +510,7 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
     }
     end = recovered_end(reader, value, length);
     if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
-                    message)) {
+                    !reader.line_by_line, message)) {
       reader.out_of_memory = true;
       return ADIF_EOF;
     }
@@ -500,8 +525,9 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
     set_slot_message(message, "The log ends inside the value of <%s:%d>", kept_name.c_str(),
                      static_cast<int>(length));
   }
-  if (status == ADIF_CONTINUE && !make_field(record, kept_name.data(), name_length, nullptr,
-                                             static_cast<size_t>(length), &joined, message)) {
+  if (status == ADIF_CONTINUE &&
+      !make_field(record, kept_name.data(), name_length, nullptr, static_cast<size_t>(length),
+                  &joined, false, message)) {
     reader.out_of_memory = true;
     status = ADIF_EOF;
   }
@@ -596,7 +622,7 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
 
 bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
                size_t value_length, char*& message) {
-  return make_field(record, name, name_length, value, value_length, nullptr, message);
+  return make_field(record, name, name_length, value, value_length, nullptr, false, message);
 }
 
 bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
@@ -604,7 +630,9 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
   reader.input = input;
   reader.encoding = encoding;
   reader.capacity = block_bytes;
-  reader.buffer = static_cast<char*>(std::malloc(block_bytes + 1));
+  // The NUL after the data, then word_slack bytes that word-at-a-time scans
+  // and copies may read (cleared, so that what they read is defined).
+  reader.buffer = static_cast<char*>(std::calloc(block_bytes + 1 + word_slack, 1));
   if (!reader.buffer) return false;
   reader.buffer[0] = '\0';
   return true;
