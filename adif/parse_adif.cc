@@ -22,6 +22,16 @@ inline char upper_byte(char c) {
 
 // The number at `text` by the rules of parse_decimal, inlined into the reader.
 inline int32_t decimal_value(const char* text) {
+  // Nearly every length is one to four digits: no sign, no overflow.
+  unsigned digit = static_cast<unsigned char>(*text) - '0';
+  if (digit <= 9) {
+    int32_t short_value = static_cast<int32_t>(digit);
+    for (int i = 1; i < 5; ++i) {
+      unsigned next = static_cast<unsigned char>(text[i]) - '0';
+      if (next > 9) return short_value;
+      short_value = short_value * 10 + static_cast<int32_t>(next);
+    }
+  }
   bool negative = false;
   if (*text < '0' || *text > '9') {  // a length is nearly always digits alone
     while (std::isspace(static_cast<unsigned char>(*text))) ++text;

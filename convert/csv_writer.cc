@@ -223,7 +223,7 @@ void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& 
     const unsigned char* traits = columns.index->traits;
     for (int32_t slot = 0; slot < columns.index->held; ++slot) {
       if (slot) put_byte(line, shape.separator);
-      put_cell(line, cells[slot], traits[slot], shape);
+      if (cells[slot]) put_cell(line, cells[slot], traits[slot], shape);
       cells[slot] = nullptr;
     }
   } else {
