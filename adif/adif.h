@@ -13,12 +13,14 @@ struct AdifStorage;
 
 // One field of one record: `<NAME:length>value`.
 struct AdifField {
-  char* name;        // upper-cased tag name; points into the record's storage
-  char* value;       // exactly `length` bytes, NUL-terminated; record's storage
-  int32_t length;    // length declared in the tag, never negative
-  int32_t level;     // AA-tree level, 0 for a leaf
-  AdifField* left;   // fields whose names sort before this one
-  AdifField* right;  // fields whose names sort after this one
+  char* name;           // upper-cased tag name; points into the record's storage
+  char* value;          // exactly `length` bytes, NUL-terminated; record's storage
+  int32_t length;       // length declared in the tag, never negative
+  int32_t level;        // AA-tree level, 0 for a leaf
+  AdifField* left;      // fields whose names sort before this one
+  AdifField* right;     // fields whose names sort after this one
+  uint32_t name_hash;   // field_name_hash of `name`, set by the reader; 0 when not known
+  int32_t name_length;  // bytes of `name` when `name_hash` is set
 };
 
 // One record (one contact, or the header's fields).
@@ -94,6 +96,36 @@ inline bool is_name(const char* name, const char* wanted) {
     ++wanted;
   }
   return *name == *wanted;
+}
+
+// The steps of field_name_hash, for the reader, which hashes a name's words
+// as it copies them. A word is up to 8 bytes of a name, the first byte in the
+// lowest 8 bits, zeros past the name's end.
+constexpr uint64_t name_hash_seed = 0x9E3779B97F4A7C15u;
+inline uint64_t name_hash_step(uint64_t hash, uint64_t word) {
+  return (hash ^ word) * 0xFF51AFD7ED558CCDu;
+}
+inline uint32_t name_hash_end(uint64_t hash) {
+  auto folded = static_cast<uint32_t>(hash ^ (hash >> 32));
+  return folded ? folded : 1;
+}
+
+// Returns the hash of the `length` bytes of an (upper-cased) field name,
+// never 0, taken 8 bytes at a time. The reader keeps it with each field it
+// makes; the column index compares it, and the length, before any name's
+// bytes.
+inline uint32_t field_name_hash(const char* name, size_t length) {
+  uint64_t hash = name_hash_seed ^ length;
+  size_t at = 0;
+  do {
+    uint64_t word = 0;
+    for (size_t i = 0; i < 8 && at + i < length; ++i) {
+      word |= static_cast<uint64_t>(static_cast<unsigned char>(name[at + i])) << (8 * i);
+    }
+    hash = name_hash_step(hash, word);
+    at += 8;
+  } while (at < length);
+  return name_hash_end(hash);
 }
 
 // Returns the decimal number at the start of `text` by the rules of atoi

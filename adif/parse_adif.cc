@@ -21,6 +21,16 @@ inline char upper_byte(char c) {
 
 // The number at `text` by the rules of parse_decimal, inlined into the reader.
 inline int32_t decimal_value(const char* text) {
+  // Nearly every length is one to four digits: no sign, no overflow.
+  unsigned digit = static_cast<unsigned char>(*text) - '0';
+  if (digit <= 9) {
+    int32_t short_value = static_cast<int32_t>(digit);
+    for (int i = 1; i < 5; ++i) {
+      unsigned next = static_cast<unsigned char>(text[i]) - '0';
+      if (next > 9) return short_value;
+      short_value = short_value * 10 + static_cast<int32_t>(next);
+    }
+  }
   bool negative = false;
   if (*text < '0' || *text > '9') {  // a length is nearly always digits alone
     while (std::isspace(static_cast<unsigned char>(*text))) ++text;
@@ -91,17 +101,68 @@ int32_t parse_decimal(const char* text) { return decimal_value(text); }
 
 namespace {
 
+// Copies the `length` bytes of a tag name to `out`, a..z upper-cased, eight
+// bytes at a time, and returns its field_name_hash, made from the same words.
+// `out` must be 8-byte aligned with room for `length` rounded up to 8 (the
+// bytes past `length` are left undefined).
+// `padded`: `name` may also be read in whole words past its end (the block
+// reader's buffer), which saves a library call.
+uint32_t copy_name(char* out, const char* name, size_t length, bool padded) {
+  const uint64_t ones = 0x0101010101010101u;
+  const uint64_t highs = 0x8080808080808080u;
+  if (!padded) {
+    std::memcpy(out, name, length);
+    name = out;
+  }
+  uint64_t hash = name_hash_seed ^ length;
+  if (length == 0) hash = name_hash_step(hash, 0);
+  for (size_t at = 0; at < length; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, name + at, 8);
+    uint64_t low7 = word & ~highs;
+    uint64_t from_a = low7 + ones * (0x80 - 'a');  // high bit: low 7 bits >= 'a'
+    uint64_t past_z = low7 + ones * (0x7F - 'z');  // high bit: low 7 bits > 'z'
+    uint64_t lower = (from_a ^ past_z) & ~word & highs;
+    word ^= lower >> 2;  // 0x80 >> 2 is the case bit 0x20
+    std::memcpy(out + at, &word, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // In memory order the word is the hash's word once the bytes past the
+    // name are cleared.
+    size_t left = length - at;
+    if (left < 8) word &= (uint64_t{1} << (8 * left)) - 1;
+    hash = name_hash_step(hash, word);
+#endif
+  }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return name_hash_end(hash);
+#else
+  return field_name_hash(out, length);
+#endif
+}
+
+// Copies the `length` bytes at `value` to `out` in whole words: both may be
+// read or written up to 7 bytes past `length`.
+inline void copy_words(char* out, const char* value, size_t length) {
+  for (size_t at = 0; at < length; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, value + at, 8);
+    std::memcpy(out + at, &word, 8);
+  }
+}
+
 // Makes a field of `name` (upper-cased as it is copied) with the value copied
 // from `value`, or, when `joined` holds a text, with that text, which the
-// record takes over. False when memory runs out: nothing is added then, or
-// the field was a duplicate whose message could not be made.
+// record takes over. `padded`: name and value may be read in whole words past
+// their ends (see copy_name). False when memory runs out: nothing is added
+// then, or the field was a duplicate whose message could not be made.
 bool make_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
-                size_t value_length, JoinedText* joined, char*& message) {
+                size_t value_length, JoinedText* joined, bool padded, char*& message) {
   if (value_length > static_cast<size_t>(INT32_MAX)) return false;
   bool adopt = joined && joined->chunk;
   AdifStorage* storage = record ? record->storage : nullptr;
-  StorageMark start = storage_mark(storage);
-  size_t text_bytes = name_length + 1 + (adopt ? 0 : value_length + 1);
+  StorageMark start{storage, storage ? storage->used : 0};
+  // 7 bytes to spare after the value, for copy_words.
+  size_t text_bytes = name_length + 1 + (adopt ? 0 : value_length + 8);
   auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField) + text_bytes));
   AdifRecord* made = record;
   if (field && !made) {
@@ -118,20 +179,28 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
     return false;
   }
   char* text = reinterpret_cast<char*>(field + 1);
-  for (size_t i = 0; i < name_length; ++i) text[i] = upper_byte(name[i]);
+  uint32_t hash = copy_name(text, name, name_length, padded);
   text[name_length] = '\0';
   char* copy = text + name_length + 1;
   if (adopt) {
     copy = joined_data(*joined);
     joined_adopt(*joined, storage);
   } else {
-    std::memcpy(copy, value, value_length);
+    if (padded) {
+      copy_words(copy, value, value_length);
+    } else {
+      std::memcpy(copy, value, value_length);
+    }
     copy[value_length] = '\0';
   }
-  std::memset(field, 0, sizeof(AdifField));
   field->name = text;
   field->value = copy;
   field->length = static_cast<int32_t>(value_length);
+  field->level = 0;
+  field->left = nullptr;
+  field->right = nullptr;
+  field->name_hash = hash;
+  field->name_length = static_cast<int32_t>(name_length);
   record = made;
   record->storage = storage;
   bool unreported = false;
@@ -147,6 +216,9 @@ constexpr size_t longest_line = 8190;
 // a value counted in characters can be measured without reading again.
 constexpr size_t block_bytes = size_t{1} << 18;
 constexpr size_t lookahead_bytes = size_t{1} << 16;
+
+// Bytes readable past the end of the block reader's buffer.
+constexpr size_t word_slack = 8;
 
 constexpr char truncated_format[] = "ERROR: Truncated input line: %.*s";
 
@@ -457,7 +529,7 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
     }
     end = recovered_end(reader, value, length);
     if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
-                    message)) {
+                    !reader.line_by_line, message)) {
       reader.out_of_memory = true;
       return ADIF_EOF;
     }
@@ -479,7 +551,7 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
                      static_cast<int>(length));
   }
   if (ending == VALUE_WHOLE && !make_field(record, kept_name, name_length, nullptr,
-                                           static_cast<size_t>(length), &joined, message)) {
+                                           static_cast<size_t>(length), &joined, false, message)) {
     reader.out_of_memory = true;
     status = ADIF_EOF;
   }
@@ -496,6 +568,47 @@ ParseStatus tag_status(const char* name, size_t length) {
   return last == 'H' ? ADIF_EOH : last == 'R' ? ADIF_EOR : ADIF_CONTINUE;
 }
 
+// Bytes that stop the scan of a tag: a table entry per byte, 1 for the line
+// ends and NUL, which end the text of every line in the buffer (the line in
+// hand holds none of them before its end, and a NUL follows the data read),
+// 2 for ':' and 4 for '>'. One look-up a byte finds a tag's end within its
+// line without also comparing the position with the line's end.
+struct TagStops {
+  unsigned char stop[256];
+};
+
+constexpr TagStops make_tag_stops() {
+  TagStops stops{};
+  stops.stop[0] = 1;
+  stops.stop[static_cast<int>('\n')] = 1;
+  stops.stop[static_cast<int>('\r')] = 1;
+  stops.stop[static_cast<int>(':')] = 2;
+  stops.stop[static_cast<int>('>')] = 4;
+  return stops;
+}
+
+constexpr TagStops tag_stops = make_tag_stops();
+
+// Returns the first byte of [at, end) that `stops` marks with a bit of `mask`
+// (the line end bytes are always marked), or `end`.
+inline size_t next_stop(const char* buffer, size_t at, size_t end, unsigned char mask) {
+  while (!(tag_stops.stop[static_cast<unsigned char>(buffer[at])] & mask)) ++at;
+  return at < end ? at : end;
+}
+
+// Returns the position of the first '<' in [at, end), or `end`. The next tag
+// is nearly always a byte or two past a value, closer than a library call
+// would be worth; a longer stretch of text is left to memchr.
+inline size_t next_open(const char* buffer, size_t at, size_t end) {
+  size_t near = end - at < 8 ? end : at + 8;
+  for (; at < near; ++at) {
+    if (buffer[at] == '<') return at;
+  }
+  if (at == end) return end;
+  const void* open = std::memchr(buffer + at, '<', end - at);
+  return open ? static_cast<size_t>(static_cast<const char*>(open) - buffer) : end;
+}
+
 // Scans the line in hand from `pos` for tags, making fields, until the line
 // is used up or an <EOH> or <EOR> is met.
 ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
@@ -503,21 +616,18 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
   for (;;) {
     size_t line_end = reader.line_end;
     if (reader.pos >= line_end) return finish_line(reader);
-    const char* open =
-        static_cast<const char*>(std::memchr(buffer + reader.pos, '<', line_end - reader.pos));
-    if (!open) return finish_line(reader);
-    size_t name = static_cast<size_t>(open - buffer) + 1;
-    size_t q = name;
-    while (q < line_end && buffer[q] != ':' && buffer[q] != '>') ++q;
+    size_t open = next_open(buffer, reader.pos, line_end);
+    if (open == line_end) return finish_line(reader);
+    size_t name = open + 1;
+    size_t q = next_stop(buffer, name, line_end, 1 | 2 | 4);
     if (q == line_end) return finish_line(reader);  // tag not closed on its line
     ++reader.tags;
     size_t name_length = q - name;
     int32_t length = -1;
     if (buffer[q] == ':') {
       length = decimal_value(buffer + q + 1);  // a data-type indicator after it is skipped
-      const void* close = std::memchr(buffer + q + 1, '>', line_end - q - 1);
-      if (!close) return finish_line(reader);
-      q = static_cast<size_t>(static_cast<const char*>(close) - buffer);
+      q = next_stop(buffer, q + 1, line_end, 1 | 4);
+      if (q == line_end) return finish_line(reader);
     }
     reader.pos = q + 1;
     if (length < 0) {
@@ -540,7 +650,7 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
 
 bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
                size_t value_length, char*& message) {
-  return make_field(record, name, name_length, value, value_length, nullptr, message);
+  return make_field(record, name, name_length, value, value_length, nullptr, false, message);
 }
 
 bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
@@ -548,7 +658,9 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
   reader.input = input;
   reader.encoding = encoding;
   reader.capacity = block_bytes;
-  reader.buffer = static_cast<char*>(std::malloc(block_bytes + 1));
+  // The NUL after the data, then word_slack bytes that word-at-a-time scans
+  // and copies may read (cleared, so that what they read is defined).
+  reader.buffer = static_cast<char*>(std::calloc(block_bytes + 1 + word_slack, 1));
   if (!reader.buffer) return false;
   reader.buffer[0] = '\0';
   return true;

@@ -3,7 +3,7 @@
 // peak resident memory and the ratio to the floor's median.
 //
 //   bench-run --convert PATH --floor PATH [--baseline PATH] [--rounds N]
-//             [--output FILE] LOG...
+//             [--output FILE] [--xlsx FILE.xlsx] LOG...
 //
 // Each LOG is PATH or PATH:FIELDS (FIELDS = fields per record, for a cost per
 // field). Every round runs, for each log in turn, the converter and then the
@@ -14,7 +14,9 @@
 // runs both programs on a log with no record, whose median is the fixed cost
 // of a run (process start, dynamic linking); the time per record is shown
 // with and without it. --baseline runs a second converter build in the same
-// rounds, to measure a change. POSIX only.
+// rounds, to measure a change. --xlsx also converts each log to that workbook
+// (`ledgerly-convert LOG FILE.xlsx`) in the same rounds, and shows its time
+// against the CSV conversion's. POSIX only.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -45,6 +47,7 @@ struct Log {
   long records;  // as ledgerly-convert reported it
   std::vector<Run> convert_runs;
   std::vector<Run> baseline_runs;
+  std::vector<Run> xlsx_runs;
   std::vector<Run> floor_runs;
 };
 
@@ -147,7 +150,7 @@ void print_row(const char* program, const Log& log, const std::vector<Run>& runs
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string convert, floor_program, baseline, output = "/dev/null";
+  std::string convert, floor_program, baseline, xlsx, output = "/dev/null";
   int rounds = 7;
   std::vector<Log> logs;
   for (int i = 1; i < argc; ++i) {
@@ -162,6 +165,8 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--output" && i + 1 < argc) {
       output = argv[++i];
+    } else if (arg == "--xlsx" && i + 1 < argc) {
+      xlsx = argv[++i];
     } else {
       Log log{};
       size_t colon = arg.rfind(':');
@@ -180,7 +185,7 @@ int main(int argc, char** argv) {
   if (convert.empty() || floor_program.empty() || logs.empty()) {
     std::fputs(
         "Usage: bench-run --convert PATH --floor PATH [--baseline PATH] [--rounds N]\n"
-        "                 [--output FILE] LOG[:FIELDS]...\n",
+        "                 [--output FILE] [--xlsx FILE.xlsx] LOG[:FIELDS]...\n",
         stderr);
     return 2;
   }
@@ -227,6 +232,9 @@ int main(int argc, char** argv) {
               run_program({baseline, log.path, "-"}, output.c_str(), nullptr));
         }
         log.floor_runs.push_back(run_program({floor_program, log.path}, output.c_str(), nullptr));
+        if (!xlsx.empty()) {
+          log.xlsx_runs.push_back(run_program({convert, log.path, xlsx}, "/dev/null", nullptr));
+        }
       }
     }
   }
@@ -250,6 +258,11 @@ int main(int argc, char** argv) {
     print_row("ledgerly", log, log.convert_runs, floor_median);
     if (!baseline.empty()) print_row("baseline", log, log.baseline_runs, floor_median);
     print_row("floor", log, log.floor_runs, floor_median);
+    if (!xlsx.empty()) {
+      print_row("xlsx", log, log.xlsx_runs, floor_median);
+      std::printf("  xlsx against the CSV conversion: %.2fx the time\n",
+                  median_wall(log.xlsx_runs) / median_wall(log.convert_runs));
+    }
     double records = static_cast<double>(log.records);
     double per_record = median_wall(log.convert_runs) / records;
     double net = (median_wall(log.convert_runs) - convert_fixed) / records;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks that two ledgerly-convert builds give byte-identical results: the CSV
 # (standard output), the messages (standard error) and the exit status, on the
-# benchmark logs in bench/data, every .adi under examples/ and tests/, the
-# fuzz corpora of the reader and the conversion, and
-# COUNT small logs full of awkward input from make-bench-log --mixed.
+# benchmark logs in bench/data (ADIF and ADX), every .adi under examples/ and
+# tests/, the fuzz corpora of the reader and the conversion, and COUNT small
+# logs full of awkward input from make-bench-log --mixed.
 #
 #   bench/compare_outputs.sh OLD_CONVERT NEW_CONVERT MAKE_BENCH_LOG [COUNT]
 #
@@ -30,7 +30,7 @@ same() {  # same LOG: runs both builds on LOG and compares everything
 }
 
 shopt -s nullglob globstar
-logs=("$root"/bench/data/*.adi "$root"/examples/**/*.adi "$root"/tests/**/*.adi
+logs=("$root"/bench/data/*.adi "$root"/bench/data/*.adx "$root"/examples/**/*.adi "$root"/tests/**/*.adi
   "$root"/tests/fuzz/corpus/convert/* "$root"/tests/fuzz/corpus/line_reader/*)
 for log in "${logs[@]}"; do
   same "$log"

@@ -5,6 +5,10 @@
 //   make-bench-log RECORDS --fields N  every record carries the same N fields
 //   make-bench-log --mixed SEED        a small log full of awkward input, for
 //                                      comparing two builds' output
+//   make-bench-log RECORDS --adx       the typical log's records as an ADX
+//                                      (XML) document
+//   make-bench-log RECORDS --duplicate the typical log with a second CALL in
+//                                      every record (a message per record)
 //
 // Typical logs look like what loggers export: a header of free text and
 // fields, CR LF line ends, most records on one line and some with one field a
@@ -104,11 +108,44 @@ struct Style {
   int name_case;      // 0 upper, 1 lower, 2 first letter of each word upper
   bool types;         // data-type indicators on dates, times and numbers
   bool one_per_line;  // each field on its own line
+  bool adx;           // ADX: <NAME>value</NAME>, the value's XML escaped
 };
+
+// How the whole log is written (set once by the command line).
+struct LogShape {
+  bool adx;        // an ADX document instead of ADIF text
+  bool duplicate;  // every record has a second CALL
+};
+LogShape shape{};
+
+// Appends one ADX field element, its value with &, < and > escaped.
+void put_adx_field(std::string& out, const char* name, const std::string& value) {
+  out += '<';
+  out += name;
+  out += '>';
+  for (char c : value) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else {
+      out += c;
+    }
+  }
+  out += "</";
+  out += name;
+  out += '>';
+}
 
 // Appends one field `<NAME:length[:type]>value`, its name in the style's case.
 void put_field(std::string& out, const Style& style, const char* name, const std::string& value,
                const char* type) {
+  if (style.adx) {
+    put_adx_field(out, name, value);
+    return;
+  }
   out += '<';
   bool word_start = true;
   for (const char* c = name; *c; ++c) {
@@ -190,6 +227,8 @@ void typical_record(std::string& out, Random& random, uint64_t index) {
   style.name_case = look < 12 ? 0 : look < 15 ? 1 : 2;
   style.types = below(random, 3) == 0;
   style.one_per_line = below(random, 5) == 0;
+  style.adx = shape.adx;
+  if (shape.adx) out += "<RECORD>";
 
   const Band& band = bands[below(random, sizeof bands / sizeof bands[0])];
   const Mode& mode = modes[below(random, sizeof modes / sizeof modes[0])];
@@ -204,7 +243,8 @@ void typical_record(std::string& out, Random& random, uint64_t index) {
                                                                       : "59";
 
   // Nine fields every record has, then 3 to 11 optional ones.
-  put_field(out, style, "CALL", call_sign(random), nullptr);
+  std::string call = call_sign(random);
+  put_field(out, style, "CALL", call, nullptr);
   put_field(out, style, "QSO_DATE", date, "D");
   put_field(out, style, "TIME_ON", time_on, "T");
   put_field(out, style, "BAND", band.name, nullptr);
@@ -299,7 +339,14 @@ void typical_record(std::string& out, Random& random, uint64_t index) {
         break;
     }
   }
-  out += style.name_case == 1 ? "<eor>\r\n" : "<EOR>\r\n";
+  // A logger that writes the call sign twice: the second is reported, and
+  // costs a message per record.
+  if (shape.duplicate) put_field(out, style, "CALL", call, nullptr);
+  if (shape.adx) {
+    out += "</RECORD>\r\n";
+  } else {
+    out += style.name_case == 1 ? "<eor>\r\n" : "<EOR>\r\n";
+  }
 }
 
 // A record of exactly `fields` fields named APP_BENCH_001 on, written in
@@ -320,6 +367,14 @@ void wide_record(std::string& out, Random& random, const std::vector<int>& order
 }
 
 void header(std::string& out) {
+  if (shape.adx) {
+    out +=
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+        "<ADX>\r\n<HEADER><ADIF_VER>3.1.4</ADIF_VER><PROGRAMID>make-bench-log</PROGRAMID>"
+        "<PROGRAMVERSION>1.0</PROGRAMVERSION><CREATED_TIMESTAMP>20240101 120000"
+        "</CREATED_TIMESTAMP></HEADER>\r\n<RECORDS>\r\n";
+    return;
+  }
   out +=
       "Ledgerly benchmark log: made-up contacts for timing the converter.\r\n"
       "Exported by the bench generator; times are UTC, \"power\" is in watts.\r\n"
@@ -418,9 +473,16 @@ int main(int argc, char** argv) {
     mixed_log(out, random);
     return write_all(out) ? 0 : 1;
   }
+  if (argc == 3 && std::strcmp(argv[2], "--adx") == 0) {
+    shape.adx = true;
+    argc = 2;
+  } else if (argc == 3 && std::strcmp(argv[2], "--duplicate") == 0) {
+    shape.duplicate = true;
+    argc = 2;
+  }
   if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--fields") == 0)) {
     std::fputs(
-        "Usage: make-bench-log RECORDS [--fields N]\n"
+        "Usage: make-bench-log RECORDS [--fields N | --adx | --duplicate]\n"
         "       make-bench-log --mixed SEED\n",
         stderr);
     return 2;
@@ -448,5 +510,6 @@ int main(int argc, char** argv) {
       out.clear();
     }
   }
+  if (shape.adx) out += "</RECORDS>\r\n</ADX>\r\n";
   return write_all(out) && std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -8,13 +8,34 @@
 
 #include "convert/convert.h"
 
+// One bucket of the index: the slot of a name and the name's hash, which is
+// compared before the name is.
+struct ColumnBucket {
+  int32_t slot;   // slot number + 1 of a name, or 0 for an empty bucket
+  uint32_t hash;  // field_name_hash of that name
+};
+
+// What a column's name makes of its CSV cells, decided once when the column
+// is added (bits).
+enum ColumnTrait {
+  COLUMN_QSO_DATE = 1,  // QSO_DATE: real dates written as 5-Jan-2024
+  COLUMN_TIME = 2,      // TIME_ON, TIME_OFF: always quoted
+  COLUMN_DATE = 4       // column_kind CELL_DATE: ISO dates under --dates iso
+};
+
+// Returns the ColumnTrait bits of the column named `name`.
+unsigned char column_traits(const char* name);
+
 // Open-addressed hash of column names to their slots, and the writer's cell
 // table. Made by init_column_list, released by free_column_list.
 struct ColumnIndex {
-  int32_t* slots;           // slot number + 1 of a name, or 0 for an empty bucket
+  ColumnBucket* slots;      // the buckets
   uint32_t buckets;         // a power of two, at least twice the names held
   int32_t held;             // names indexed: slots 0 to held - 1 of the table
   char** names;             // the name table the index was built for
+  int32_t* lengths;         // the byte length of each slot's name
+  unsigned char* traits;    // the ColumnTrait bits of each slot's name
+  int32_t key_capacity;     // entries allocated in `lengths` and `traits`
   const AdifField** cells;  // the writer's field per slot, null between records
   int32_t cell_capacity;    // entries allocated in `cells`
   bool out_of_memory;       // a name could not be added: the list is incomplete

@@ -4,84 +4,161 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert/cell_kind.h"
 #include "convert/column_index.h"
 #include "convert/convert.h"
 
 namespace {
 
-// The index makes collecting the columns (and, in the writer, placing a
-// record's fields) cost the same per field however many columns there are.
-uint32_t hash_name(const char* name) {
-  uint32_t hash = 2166136261u;  // FNV-1a
-  for (; *name; ++name) hash = (hash ^ static_cast<unsigned char>(*name)) * 16777619u;
-  return hash;
+// A name's hash and length: those the reader kept with a field, or worked
+// out here for a name that came another way.
+struct NameKey {
+  uint32_t hash;
+  int32_t length;
+};
+
+NameKey key_of(const char* name) {
+  size_t length = std::strlen(name);
+  return NameKey{field_name_hash(name, length), static_cast<int32_t>(length)};
 }
 
-// Returns the bucket that holds `name`, or the empty bucket where it belongs.
-uint32_t find_bucket(const ColumnList& columns, const char* name) {
+NameKey key_of(const AdifField* field) {
+  if (field->name_hash) return NameKey{field->name_hash, field->name_length};
+  return key_of(field->name);
+}
+
+// True when the `length` bytes at `a` and `b` are the same, compared eight
+// at a time: names are short, and equal when their hashes are, so this costs
+// less than a library call. Both must be readable up to `length` rounded up
+// to 8 (the column's copy is made so, and so is a field the reader made).
+inline bool same_words(const char* a, const char* b, int32_t length) {
+  int32_t at = 0;
+  for (; at + 8 <= length; at += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + at, 8);
+    std::memcpy(&y, b + at, 8);
+    if (x != y) return false;
+  }
+  if (at == length) return true;
+  uint64_t x, y;
+  std::memcpy(&x, a + at, 8);
+  std::memcpy(&y, b + at, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  uint64_t mask = (uint64_t{1} << (8 * (length - at))) - 1;
+#else
+  uint64_t mask = ~uint64_t{0} << (8 * (8 - (length - at)));
+#endif
+  return ((x ^ y) & mask) == 0;
+}
+
+// True when the `length` bytes at `a` and `b` are the same, one at a time,
+// for a name that may end anywhere.
+inline bool same_bytes(const char* a, const char* b, int32_t length) {
+  for (int32_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// Returns the bucket that holds `name` (of `key`), or the empty bucket where
+// it belongs. Hashes and lengths are compared before the bytes, so a name
+// costs one hash per field, made by the reader, and one comparison. `words`:
+// `name` may be read in whole words (see same_words).
+uint32_t find_bucket(const ColumnList& columns, const char* name, NameKey key, bool words) {
   const ColumnIndex& index = *columns.index;
   uint32_t mask = index.buckets - 1;
-  uint32_t bucket = hash_name(name) & mask;
-  while (index.slots[bucket] && !is_name(columns.names[index.slots[bucket] - 1], name)) {
-    bucket = (bucket + 1) & mask;
+  uint32_t bucket = key.hash & mask;
+  for (;; bucket = (bucket + 1) & mask) {
+    const ColumnBucket& entry = index.slots[bucket];
+    if (!entry.slot) return bucket;
+    int32_t slot = entry.slot - 1;
+    if (entry.hash == key.hash && index.lengths[slot] == key.length &&
+        (words ? same_words(columns.names[slot], name, key.length)
+               : same_bytes(columns.names[slot], name, key.length))) {
+      return bucket;
+    }
   }
-  return bucket;
 }
 
-bool grow_index(ColumnList& columns, int name_count) {
+// Doubles the buckets, moving each entry by the hash it keeps.
+bool grow_index(ColumnList& columns) {
   ColumnIndex& index = *columns.index;
   uint32_t buckets = index.buckets * 2;
-  auto* slots = static_cast<int32_t*>(std::calloc(buckets, sizeof(int32_t)));
+  auto* slots = static_cast<ColumnBucket*>(std::calloc(buckets, sizeof(ColumnBucket)));
   if (!slots) {
     index.out_of_memory = true;
     return false;
   }
-  std::free(index.slots);
+  ColumnBucket* old = index.slots;
+  uint32_t old_buckets = index.buckets;
   index.slots = slots;
   index.buckets = buckets;
-  for (int slot = 0; slot < name_count; ++slot) {
-    slots[find_bucket(columns, columns.names[slot])] = slot + 1;
+  for (uint32_t bucket = 0; bucket < old_buckets; ++bucket) {
+    if (!old[bucket].slot) continue;
+    uint32_t at = old[bucket].hash & (buckets - 1);
+    while (slots[at].slot) at = (at + 1) & (buckets - 1);
+    slots[at] = old[bucket];
+  }
+  std::free(old);
+  return true;
+}
+
+// Makes room for one more name while keeping a null slot after the last, and
+// for its length and traits.
+bool reserve_slot(ColumnList& columns, int name_count) {
+  ColumnIndex& index = *columns.index;
+  if (name_count + 1 >= columns.capacity) {
+    int32_t capacity = columns.capacity * 2;
+    auto* names = static_cast<char**>(std::realloc(columns.names, sizeof(char*) * capacity));
+    if (!names) return false;
+    std::memset(names + columns.capacity, 0, sizeof(char*) * (capacity - columns.capacity));
+    columns.names = names;
+    columns.capacity = capacity;
+  }
+  if (name_count + 1 >= index.key_capacity) {
+    int32_t capacity = columns.capacity;
+    auto* lengths = static_cast<int32_t*>(std::realloc(index.lengths, sizeof(int32_t) * capacity));
+    if (lengths) index.lengths = lengths;
+    auto* traits = static_cast<unsigned char*>(std::realloc(index.traits, capacity));
+    if (traits) index.traits = traits;
+    if (!lengths || !traits) return false;
+    index.key_capacity = capacity;
   }
   return true;
 }
 
-// Makes room for one more name while keeping a null slot after the last.
-bool reserve_slot(ColumnList& columns, int name_count) {
-  if (name_count + 1 < columns.capacity) return true;
-  int32_t capacity = columns.capacity * 2;
-  auto* names = static_cast<char**>(std::realloc(columns.names, sizeof(char*) * capacity));
-  if (!names) return false;
-  std::memset(names + columns.capacity, 0, sizeof(char*) * (capacity - columns.capacity));
-  columns.names = names;
-  columns.capacity = capacity;
-  return true;
-}
-
-void add_column(const char* name, ColumnList& columns, int& name_count) {
+void add_column(const char* name, NameKey key, bool words, ColumnList& columns, int& name_count) {
   if (columns.index->out_of_memory) return;  // the index may be too full to search
-  uint32_t bucket = find_bucket(columns, name);
-  if (columns.index->slots[bucket]) return;  // already a column
-  size_t length = std::strlen(name);
+  uint32_t bucket = find_bucket(columns, name, key, words);
+  if (columns.index->slots[bucket].slot) return;  // already a column
+  auto length = static_cast<size_t>(key.length);
+  // Zeros up to a multiple of 8 bytes after the name, for same_words.
+  size_t padded = (length + 8) & ~size_t{7};
   char* copy =
-      reserve_slot(columns, name_count) ? static_cast<char*>(std::malloc(length + 1)) : nullptr;
+      reserve_slot(columns, name_count) ? static_cast<char*>(std::calloc(padded, 1)) : nullptr;
   if (!copy) {
     columns.index->out_of_memory = true;
     return;
   }
-  std::memcpy(copy, name, length + 1);
+  std::memcpy(copy, name, length);
   columns.names[name_count] = copy;
-  columns.index->slots[bucket] = ++name_count;
+  columns.index->lengths[name_count] = key.length;
+  columns.index->traits[name_count] = column_traits(copy);
+  columns.index->slots[bucket].slot = ++name_count;
+  columns.index->slots[bucket].hash = key.hash;
   columns.index->held = name_count;
   columns.index->names = columns.names;
   if (static_cast<uint32_t>(name_count) * 2 > columns.index->buckets) {
-    grow_index(columns, name_count);
+    grow_index(columns);
   }
 }
 
 void place_fields(const AdifField* node, const ColumnList& columns, const AdifField** cells) {
+  const ColumnIndex& index = *columns.index;
   while (node) {
     place_fields(node->left, columns, cells);
-    int32_t slot = column_slot(columns, node->name);
+    int32_t slot =
+        index.slots[find_bucket(columns, node->name, key_of(node), node->name_hash != 0)].slot - 1;
     if (slot >= 0) cells[slot] = node;
     node = node->right;
   }
@@ -89,8 +166,16 @@ void place_fields(const AdifField* node, const ColumnList& columns, const AdifFi
 
 }  // namespace
 
+unsigned char column_traits(const char* name) {
+  unsigned char traits = 0;
+  if (is_name(name, "QSO_DATE")) traits |= COLUMN_QSO_DATE;
+  if (is_name(name, "TIME_ON") || is_name(name, "TIME_OFF")) traits |= COLUMN_TIME;
+  if (column_kind(name) == CELL_DATE) traits |= COLUMN_DATE;
+  return traits;
+}
+
 int32_t column_slot(const ColumnList& columns, const char* name) {
-  return columns.index->slots[find_bucket(columns, name)] - 1;
+  return columns.index->slots[find_bucket(columns, name, key_of(name), false)].slot - 1;
 }
 
 const AdifField** cells_of(const AdifRecord* record, const ColumnList& columns) {
@@ -119,9 +204,14 @@ bool init_column_list(ColumnList& columns) {
     columns.index->buckets = 2 * initial_column_slots;
     columns.index->names = columns.names;
     columns.index->slots =
-        static_cast<int32_t*>(std::calloc(columns.index->buckets, sizeof(int32_t)));
+        static_cast<ColumnBucket*>(std::calloc(columns.index->buckets, sizeof(ColumnBucket)));
+    columns.index->lengths =
+        static_cast<int32_t*>(std::calloc(initial_column_slots, sizeof(int32_t)));
+    columns.index->traits = static_cast<unsigned char*>(std::calloc(initial_column_slots, 1));
+    columns.index->key_capacity = initial_column_slots;
   }
-  if (!columns.names || !columns.index || !columns.index->slots) {
+  if (!columns.names || !columns.index || !columns.index->slots || !columns.index->lengths ||
+      !columns.index->traits) {
     free_column_list(columns);
     return false;
   }
@@ -134,6 +224,8 @@ void free_column_list(ColumnList& columns) {
   std::free(columns.names);
   if (columns.index) {
     std::free(columns.index->slots);
+    std::free(columns.index->lengths);
+    std::free(columns.index->traits);
     std::free(columns.index->cells);
   }
   std::free(columns.index);
@@ -142,7 +234,7 @@ void free_column_list(ColumnList& columns) {
 
 bool add_column_name(const char* name, ColumnList& columns) {
   int name_count = columns.index->held;
-  add_column(name, columns, name_count);
+  add_column(name, key_of(name), false, columns, name_count);
   return !columns.index->out_of_memory;
 }
 
@@ -155,7 +247,7 @@ void collect_field_names(const AdifField* root, ColumnList& columns, int& name_c
   // join in ascending byte order.
   while (root) {
     collect_field_names(root->left, columns, name_count);
-    add_column(root->name, columns, name_count);
+    add_column(root->name, key_of(root), root->name_hash != 0, columns, name_count);
     root = root->right;
   }
 }

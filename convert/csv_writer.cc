@@ -81,15 +81,15 @@ LineStyle make_line_style(const CsvStyle& style) {
   return line;
 }
 
-// Puts a text cell: in double quotes when the value holds a byte that
-// `bytes` marks (a comma, apostrophe, line break, double quote or the
-// separator), or when `always_quoted`; every double quote doubled. One pass
-// finds the length and what the value holds.
-void put_text_cell(LineBuffer& line, const char* value, bool always_quoted,
+// Puts a text cell of the `length` bytes at `value`: in double quotes when
+// it holds a byte that `bytes` marks (a comma, apostrophe, line break,
+// double quote or the separator), or when `always_quoted`; every double
+// quote doubled. One pass finds what the value holds.
+void put_text_cell(LineBuffer& line, const char* value, size_t length, bool always_quoted,
                    const CellBytes& bytes) {
   unsigned char holds = 0;
-  const char* end = value;
-  for (; *end; ++end) holds |= bytes.kind[static_cast<unsigned char>(*end)];
+  const char* end = value + length;
+  for (const char* c = value; c != end; ++c) holds |= bytes.kind[static_cast<unsigned char>(*c)];
   bool quoted = always_quoted || holds != 0;
   if (quoted) put_byte(line, '"');
   if (holds & 2) {
@@ -98,7 +98,7 @@ void put_text_cell(LineBuffer& line, const char* value, bool always_quoted,
       if (*c == '"') put_byte(line, '"');
     }
   } else {
-    put_bytes(line, value, static_cast<size_t>(end - value));
+    put_bytes(line, value, length);
   }
   if (quoted) put_byte(line, '"');
 }
@@ -130,32 +130,30 @@ size_t date_text(int date, char* out) {
   return length + decimal_text(date / 10000, out + length);
 }
 
-// TIME_ON and TIME_OFF are always quoted, so a spreadsheet keeps their
-// leading zeros.
-bool is_time_name(const char* name) {
-  return name[0] == 'T' && (is_name(name, "TIME_ON") || is_name(name, "TIME_OFF"));
-}
-
 // Puts the cell of `field` in a date column as an ISO date when it holds a
 // real date, else as a text cell.
 void put_iso_date_cell(LineBuffer& line, const AdifField* field, const CellBytes& bytes) {
   int year, month, day;
-  if (read_date(field->value, static_cast<size_t>(field->length), year, month, day)) {
+  auto length = static_cast<size_t>(field->length);
+  if (read_date(field->value, length, year, month, day)) {
     char text[11];
     put_bytes(line, text, iso_date_text(year, month, day, text));
   } else {
-    put_text_cell(line, field->value, false, bytes);
+    put_text_cell(line, field->value, length, false, bytes);
   }
 }
 
-// Puts the cell of `field` (null for an empty cell).
-void put_cell(LineBuffer& line, const AdifField* field, const LineStyle& style) {
+// Puts the cell of `field` (null for an empty cell) in a column whose name
+// has the ColumnTrait bits `traits`: TIME_ON and TIME_OFF always quoted, so
+// that a spreadsheet keeps their leading zeros, QSO_DATE as day-month-year.
+void put_cell(LineBuffer& line, const AdifField* field, unsigned char traits,
+              const LineStyle& style) {
   if (!field) return;
-  if (style.iso_dates && column_kind(field->name) == CELL_DATE) {
+  if (style.iso_dates && (traits & COLUMN_DATE)) {
     put_iso_date_cell(line, field, *style.bytes);
     return;
   }
-  if (field->name[0] == 'Q' && is_name(field->name, "QSO_DATE")) {
+  if (traits & COLUMN_QSO_DATE) {
     int date = parse_decimal(field->value);
     // A date without a real month keeps its stored text, so nothing is lost.
     if (QSO_date_has_month(date)) {
@@ -164,7 +162,8 @@ void put_cell(LineBuffer& line, const AdifField* field, const LineStyle& style) 
       return;
     }
   }
-  put_text_cell(line, field->value, is_time_name(field->name), *style.bytes);
+  put_text_cell(line, field->value, static_cast<size_t>(field->length), (traits & COLUMN_TIME) != 0,
+                *style.bytes);
 }
 
 }  // namespace
@@ -173,7 +172,7 @@ void write_CSV_text(FILE* output, const char* value, bool always_quoted) {
   LineBuffer line;
   line.output = output;
   line.used = 0;
-  put_text_cell(line, value, always_quoted, comma_cell_bytes);
+  put_text_cell(line, value, std::strlen(value), always_quoted, comma_cell_bytes);
   flush_line(line);
 }
 
@@ -202,7 +201,7 @@ void write_CSV_header(FILE* output, const ColumnList& columns, const CsvStyle& s
     // A name holding a separator, quote or line break would split or shift
     // the header's cells, so such a name is quoted like a cell; the usual
     // names are written as they stand.
-    put_text_cell(line, *column, false, *shape.bytes);
+    put_text_cell(line, *column, std::strlen(*column), false, *shape.bytes);
   }
   if (style.crlf) put_byte(line, '\r');
   put_byte(line, '\n');
@@ -221,15 +220,16 @@ void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& 
   line.used = 0;
   const AdifField** cells = cells_of(record, columns);
   if (cells) {
+    const unsigned char* traits = columns.index->traits;
     for (int32_t slot = 0; slot < columns.index->held; ++slot) {
       if (slot) put_byte(line, shape.separator);
-      put_cell(line, cells[slot], shape);
+      if (cells[slot]) put_cell(line, cells[slot], traits[slot], shape);
       cells[slot] = nullptr;
     }
   } else {
     for (char** column = columns.names; column && *column; ++column) {
       if (column != columns.names) put_byte(line, shape.separator);
-      put_cell(line, find_field(record->root, *column), shape);
+      put_cell(line, find_field(record->root, *column), column_traits(*column), shape);
     }
   }
   if (style.crlf) put_byte(line, '\r');

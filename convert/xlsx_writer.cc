@@ -16,15 +16,22 @@
 
 namespace {
 
-constexpr int32_t max_columns = LXW_COL_MAX;           // 16,384
-constexpr uint32_t rows_per_sheet = LXW_ROW_MAX;       // 1,048,576, the header's included
-constexpr uint32_t max_characters = 32767;             // of one cell's text
-constexpr int32_t measured_rows = 100;                 // records the column widths look at
-constexpr int32_t widest_column = 60;                  // in characters
-constexpr int max_decimals = 15;                       // read_number allows no more digits
-constexpr size_t text_bytes = max_characters * 4 + 1;  // UTF-8 of the longest cell
+constexpr int32_t max_columns = LXW_COL_MAX;                // 16,384
+constexpr uint32_t rows_per_sheet = LXW_ROW_MAX;            // 1,048,576, the header's included
+constexpr uint32_t max_characters = 32767;                  // of one cell's text
+constexpr int32_t measured_rows = 100;                      // records the column widths look at
+constexpr int32_t widest_column = 60;                       // in characters
+constexpr int max_decimals = 15;                            // read_number allows no more digits
+constexpr size_t text_bytes = max_characters * 4 + 1;       // UTF-8 of the longest cell
+constexpr size_t temporary_buffer_bytes = size_t{1} << 18;  // of a sheet's temporary file
 
 }  // namespace
+
+// The buffer of one sheet's temporary file, in a chain of all sheets'.
+struct SheetBuffer {
+  SheetBuffer* older;
+  char bytes[temporary_buffer_bytes];
+};
 
 struct XlsxWriter {
   lxw_workbook* workbook;
@@ -41,6 +48,7 @@ struct XlsxWriter {
   lxw_format* seconds;                    // hh:mm:ss
   lxw_format* numbers[max_decimals + 1];  // "0", "0.0", "0.00", ... made when first used
   char* text;                             // a cell's text, text_bytes long
+  SheetBuffer* buffers;                   // the sheets' temporary file buffers
 };
 
 namespace {
@@ -260,6 +268,18 @@ bool add_sheet(XlsxWriter& writer, char*& error) {
     set_slot_message(error, "Could not make a temporary file for the workbook's rows");
     return false;
   }
+  // The rows go to the sheet's temporary file and are read back when the
+  // workbook is written: 256 KiB blocks instead of the default 4 KiB cut
+  // the write and read calls by 64. Nothing has been written to it yet; the
+  // buffer lives until the writer is freed, after the file is closed.
+  auto* buffer = static_cast<SheetBuffer*>(std::malloc(sizeof(SheetBuffer)));
+  if (buffer && writer.sheet->optimize_tmpfile) {
+    buffer->older = writer.buffers;
+    writer.buffers = buffer;
+    std::setvbuf(writer.sheet->optimize_tmpfile, buffer->bytes, _IOFBF, sizeof buffer->bytes);
+  } else {
+    std::free(buffer);
+  }
   writer.row = 0;
   return true;
 }
@@ -318,6 +338,11 @@ bool sheet_files_whole(lxw_workbook* workbook) {
 }
 
 void free_writer(XlsxWriter* writer) {
+  while (writer->buffers) {
+    SheetBuffer* older = writer->buffers->older;
+    std::free(writer->buffers);
+    writer->buffers = older;
+  }
   std::free(writer->kinds);
   std::free(writer->widths);
   std::free(writer->text);

@@ -5,12 +5,15 @@
 #
 # Builds the converter and the bench tools (Release, -O2) in build-bench (or
 # $LEDGERLY_BENCH_BUILD), writes the generated logs to bench/data once (about
-# 400 MB, git-ignored), then in one run, interleaved, converts the logs of
+# 2 GB, git-ignored), then in one run, interleaved, converts the logs of
 # 10,000, 100,000 and 1,000,000 records and runs the floor program on the same
 # files, and prints per size the median wall time, MB/s, records/s, peak RSS
 # and the ratio to the floor's median. Then the cost per field for records of
-# 15 and of 150 fields, then the micro-benchmarks. Takes a few minutes; not
-# part of the test run. Linux (POSIX) only.
+# 15 and of 150 fields; the same logs to a workbook (.xlsx) beside their CSV
+# conversion; ADX logs of 10,000 and 1,000,000 records; the 4,000,000-record
+# log with a duplicate field in every record (a message per record); then the
+# micro-benchmarks. Takes about a quarter of an hour; not part of the test
+# run. Linux (POSIX) only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -44,6 +47,9 @@ generate log-100k.adi 100000
 generate log-1m.adi 1000000
 generate wide-15.adi 20000 --fields 15
 generate wide-150.adi 20000 --fields 150
+generate log-10k.adx 10000 --adx
+generate log-1m.adx 1000000 --adx
+generate dup-4m.adi 4000000 --duplicate
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"\
   "$(awk '/MemTotal/ {printf "%.0f GB", $2 / 1048576}' /proc/meminfo), $(uname -sr)"
@@ -57,6 +63,22 @@ echo
 echo "== Fields per record (20,000 records of 15 and of 150 fields)"
 "$build/bench/bench-run" --convert "$build/cli/ledgerly-convert" --floor "$build/bench/bench-floor" \
   --rounds "$rounds" bench/data/wide-15.adi:15 bench/data/wide-150.adi:150
+workbook=$(mktemp -d)
+trap 'rm -rf "$workbook"' EXIT
+xlsx_rounds=$((rounds < 3 ? rounds : 3))
+echo
+echo "== Workbook (ledgerly-convert LOG OUT.xlsx) beside the CSV (ledgerly-convert LOG -)"
+"$build/bench/bench-run" --convert "$build/cli/ledgerly-convert" --floor "$build/bench/bench-floor" \
+  --rounds "$xlsx_rounds" --xlsx "$workbook/bench.xlsx" \
+  bench/data/log-10k.adi bench/data/log-100k.adi bench/data/log-1m.adi
+echo
+echo "== ADX logs (ledgerly-convert LOG.adx -; floor: bench-floor LOG.adx)"
+"$build/bench/bench-run" --convert "$build/cli/ledgerly-convert" --floor "$build/bench/bench-floor" \
+  --rounds "$xlsx_rounds" bench/data/log-10k.adx bench/data/log-1m.adx
+echo
+echo "== A duplicate field in each of 4,000,000 records (a message per record)"
+"$build/bench/bench-run" --convert "$build/cli/ledgerly-convert" --floor "$build/bench/bench-floor" \
+  --rounds 1 bench/data/dup-4m.adi
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 if ((micro)); then
   echo
