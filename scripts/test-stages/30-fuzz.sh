@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzz harnesses with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-fuzz) and runs each for a bounded time
-# (LEDGERLY_FUZZ_SECONDS, 60 by default) from its seed corpus. A finding
+# (LEDGERLY_FUZZ_SECONDS, 30 by default) from its seed corpus. A finding
 # fails the stage; its input is kept in build-fuzz/findings, to be added to
 # the corpus and to a regression test. LEDGERLY_FUZZ_BUILD names another
 # build folder.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds=${LEDGERLY_FUZZ_SECONDS:-60}
+seconds=${LEDGERLY_FUZZ_SECONDS:-30}
 build=${LEDGERLY_FUZZ_BUILD:-build-fuzz}
 sanitizers="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all"
 CC=clang CXX=clang++ cmake -S . -B "$build" -DLEDGERLY_WERROR=ON -DLEDGERLY_BUILD_TESTS=OFF \
