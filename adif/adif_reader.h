@@ -39,6 +39,17 @@ struct LogIdentity {
 // document, archive or program, or NUL bytes in 8-bit text, LOG_OTHER.
 LogIdentity identify_log(const unsigned char* bytes, size_t count);
 
+// The code points of the Windows-1252 bytes 0x80 to 0x9F, U+FFFD for the
+// five that the code page leaves undefined; every other byte is the code
+// point of its own value.
+extern const uint16_t windows_1252_high[32];
+
+// Returns the code point of the well-formed UTF-8 sequence at `text` (before
+// `end`) and moves `text` past it; -1, without moving `text`, for a byte that
+// starts none (overlong forms, surrogates and values past U+10FFFF are not
+// UTF-8).
+int32_t next_UTF8(const unsigned char*& text, const unsigned char* end);
+
 // Transcodes the UTF-16 text `in` (`count` bytes, big-endian or not) to UTF-8
 // at `out` (`room` bytes), stopping before a unit or surrogate pair that is
 // not whole, unless `final`, or that would not fit; an unpaired surrogate or

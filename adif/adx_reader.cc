@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "adif/adif_reader.h"
+
 // Expat from 2.4 on limits how far entity references may expand a document.
 static_assert(XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 4),
               "expat 2.4 or later is needed");
@@ -195,13 +197,11 @@ void XMLCALL on_text(void* data, const XML_Char* text, int length) {
 // UTF-16, ISO-8859-1 and US-ASCII): the bytes 0x80 to 0x9F as Windows maps
 // them, every other byte as the code point of the same number.
 int XMLCALL on_unknown_encoding(void*, const XML_Char* name, XML_Encoding* info) {
-  static const int windows_1252_high[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
   if (!same_name(name, "WINDOWS-1252") && !same_name(name, "CP1252")) return XML_STATUS_ERROR;
   for (int byte = 0; byte < 256; ++byte) {
-    info->map[byte] = byte >= 0x80 && byte < 0xA0 ? windows_1252_high[byte - 0x80] : byte;
+    int code = byte >= 0x80 && byte < 0xA0 ? windows_1252_high[byte - 0x80] : byte;
+    info->map[byte] =
+        code == 0xFFFD ? byte : code;  // the five undefined bytes as Windows maps them
   }
   info->data = nullptr;
   info->convert = nullptr;

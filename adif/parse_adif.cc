@@ -396,26 +396,17 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   return ADIF_CONTINUE;
 }
 
-// The bytes of the UTF-8 sequence at `text` (at most `count` bytes), or 0
-// when no valid sequence starts there.
+// The bytes of the well-formed UTF-8 sequence at `text` (at most `count`
+// bytes; an ASCII byte is one), or 0 when none starts there.
 size_t utf8_sequence(const unsigned char* text, size_t count) {
-  unsigned char lead = text[0];
-  size_t size = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-  if (size == 0 || size > count) return 0;
-  for (size_t i = 1; i < size; ++i) {
-    if ((text[i] & 0xC0) != 0x80) return 0;
-  }
-  if (size == 3 && ((lead == 0xE0 && text[1] < 0xA0) || (lead == 0xED && text[1] > 0x9F))) return 0;
-  if (size == 4 && ((lead == 0xF0 && text[1] < 0x90) || (lead == 0xF4 && text[1] > 0x8F))) return 0;
-  return size;
+  const unsigned char* next = text;
+  return next_UTF8(next, text + count) < 0 ? 0 : static_cast<size_t>(next - text);
 }
 
 // Bytes that UTF-8 takes for the Windows-1252 character `byte` (0x80 and up).
 size_t cp1252_utf8_bytes(unsigned char byte) {
-  // 0x80 to 0x9F: typographic characters, most of them above U+07FF.
-  static const char two_byte_80_9f[] = "\x83\x88\x8A\x8C\x8E\x98\x9A\x9C\x9E\x9F";
   if (byte >= 0xA0) return 2;
-  return std::strchr(two_byte_80_9f, static_cast<char>(byte)) ? 2 : 3;
+  return windows_1252_high[byte - 0x80] < 0x800 ? 2 : 3;
 }
 
 // True when the byte at `at` may follow a value: '<', white space, or the
@@ -543,7 +534,7 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
   kept_name[name_length] = '\0';
   JoinedText joined{};
   ValueEnd ending = complete_value(reader, value, length, joined, message);
-  ParseStatus status = ending == VALUE_WHOLE ? ADIF_CONTINUE
+  ParseStatus status = ending == VALUE_WHOLE    ? ADIF_CONTINUE
                        : ending == VALUE_FAILED ? ADIF_EOF
                                                 : ADIF_TRUNCATED;
   if (ending == VALUE_INPUT_ENDED) {

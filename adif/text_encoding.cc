@@ -90,6 +90,30 @@ constexpr unsigned long replacement_character = 0xFFFD;
 
 }  // namespace
 
+const uint16_t windows_1252_high[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+int32_t next_UTF8(const unsigned char*& text, const unsigned char* end) {
+  unsigned char lead = *text;
+  if (lead < 0x80) {
+    ++text;
+    return lead;
+  }
+  int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+  if (extra == 0 || lead > 0xF4 || end - text <= extra) return -1;
+  int32_t code = lead & (0x3F >> extra);
+  for (int i = 1; i <= extra; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return -1;
+    code = (code << 6) | (text[i] & 0x3F);
+  }
+  static const int32_t lowest[4] = {0, 0x80, 0x800, 0x10000};
+  if (code < lowest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
+  text += extra + 1;
+  return code;
+}
+
 LogIdentity identify_log(const unsigned char* bytes, size_t count) {
   LogIdentity identity{};
   if (starts_with(bytes, count, "\xFF\xFE", 2) || starts_with(bytes, count, "\xFE\xFF", 2)) {

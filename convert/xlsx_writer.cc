@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "adif/adif_reader.h"
 #include "convert/cell_kind.h"
 #include "convert/column_index.h"
 
@@ -53,41 +54,11 @@ struct XlsxWriter {
 
 namespace {
 
-// Windows-1252 bytes 0x80 to 0x9F; 0xFFFD for the five the code page leaves
-// undefined. Every other byte is the code point of its value.
-const uint16_t cp1252_high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                  0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
-// Returns the code point of the UTF-8 sequence at `text` (before `end`) and
-// moves `text` past it; -1 (not moving `text`) for a byte that starts no
-// well-formed sequence: overlong forms, surrogates and values past U+10FFFF
-// are not UTF-8.
-int32_t next_utf8(const unsigned char*& text, const unsigned char* end) {
-  unsigned char lead = *text;
-  if (lead < 0x80) {
-    ++text;
-    return lead;
-  }
-  int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-  if (extra == 0 || lead > 0xF4 || end - text <= extra) return -1;
-  int32_t code = lead & (0x3F >> extra);
-  for (int i = 1; i <= extra; ++i) {
-    if ((text[i] & 0xC0) != 0x80) return -1;
-    code = (code << 6) | (text[i] & 0x3F);
-  }
-  static const int32_t lowest[4] = {0, 0x80, 0x800, 0x10000};
-  if (code < lowest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
-  text += extra + 1;
-  return code;
-}
-
 bool is_utf8(const char* value, size_t length) {
   auto* text = reinterpret_cast<const unsigned char*>(value);
   const unsigned char* end = text + length;
   while (text != end) {
-    if (next_utf8(text, end) < 0) return false;
+    if (next_UTF8(text, end) < 0) return false;
   }
   return true;
 }
@@ -158,8 +129,8 @@ int32_t cell_text(const char* value, size_t length, char* buffer) {
       for (const char* c = "_x005F"; *c && whole; ++c) whole = put_code(text, *c);
       if (!whole) break;
     }
-    int32_t code = utf8 ? next_utf8(in, end) : *in++;
-    if (!utf8 && code >= 0x80 && code < 0xA0) code = cp1252_high[code - 0x80];
+    int32_t code = utf8 ? next_UTF8(in, end) : *in++;
+    if (!utf8 && code >= 0x80 && code < 0xA0) code = windows_1252_high[code - 0x80];
     if ((code < 0x20 && code != '\t' && code != '\n' && code != '\r') || code == 0xFFFE ||
         code == 0xFFFF) {
       code = 0xFFFD;
