@@ -63,14 +63,6 @@ struct CommandLine {
 
 bool is_dash(const char* argument) { return std::strcmp(argument, "-") == 0; }
 
-bool ends_with_xlsx(const char* path) {
-  size_t length = std::strlen(path);
-  if (length < 5) return false;
-  const char* tail = path + length - 5;
-  return tail[0] == '.' && std::strchr("xX", tail[1]) && std::strchr("lL", tail[2]) &&
-         std::strchr("sS", tail[3]) && std::strchr("xX", tail[4]);
-}
-
 int usage_error(FILE* err, const char* what, const char* argument) {
   std::fprintf(err, "ledgerly-convert: %s%s\n\n%s", what, argument, usage_text);
   return EXIT_USAGE;
@@ -135,7 +127,7 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
 // status of a usage error.
 int settle(CommandLine& line, FILE* err) {
   if (!line.input) return usage_error(err, "no INPUT given", "");
-  if (!line.format_given && line.output && ends_with_xlsx(line.output)) {
+  if (!line.format_given && line.output && is_workbook_path(line.output)) {
     line.options.format = FORMAT_XLSX;
   }
   if (line.options.format == FORMAT_XLSX && line.csv_option_given) {

@@ -66,6 +66,11 @@ struct ConversionResult {
   char detail[160];  // more on a failure, for the user (may be empty)
 };
 
+// Marks `result` as failed for `failure`, with the errno value `error` and the
+// text `detail` (may be null), cut to the result's buffer.
+void fail_conversion(ConversionResult& result, ConversionFailure failure, int error,
+                     const char* detail);
+
 // The output formats.
 enum OutputFormat {
   FORMAT_CSV = 0,  // the CSV file, in the style of `csv`
@@ -236,3 +241,7 @@ void free_message_log(MessageLog& log);
 // appended when the file name has none ('/' and '\' end folder names).
 // Returns false, leaving `output` empty, when the path does not fit.
 bool derive_CSV_path(const char* input, char* output, size_t size);
+
+// Returns true when `path` ends in .xlsx, in any case: the output is then a
+// workbook unless the user says otherwise.
+bool is_workbook_path(const char* path);

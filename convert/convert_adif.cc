@@ -132,13 +132,6 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
   free_record(record);
 }
 
-void fail(ConversionResult& result, ConversionFailure failure, int error, const char* detail) {
-  result.status = CONVERSION_FAILED;
-  result.failure = failure;
-  result.error = error;
-  std::snprintf(result.detail, sizeof result.detail, "%s", detail ? detail : "");
-}
-
 // The columns the user chose, in the order given (upper-cased like field
 // names). False when memory runs out.
 bool choose_columns(const char* chosen, ColumnList& columns) {
@@ -161,6 +154,14 @@ bool choose_columns(const char* chosen, ColumnList& columns) {
 }
 
 }  // namespace
+
+void fail_conversion(ConversionResult& result, ConversionFailure failure, int error,
+                     const char* detail) {
+  result.status = CONVERSION_FAILED;
+  result.failure = failure;
+  result.error = error;
+  std::snprintf(result.detail, sizeof result.detail, "%s", detail ? detail : "");
+}
 
 bool open_log_source(LogSource& source, FILE* input, const LogIdentity& identity) {
   source = LogSource{};
@@ -211,23 +212,23 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   }
   const ColumnList& columns = options.columns ? chosen : found;
   if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost) {
-    fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+    fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
   } else if (source_read_failed(source, error)) {
-    fail(result, FAILED_READING, error, nullptr);
+    fail_conversion(result, FAILED_READING, error, nullptr);
   } else if (!write_header(target, columns, style, second)) {
-    fail(result, FAILED_TOO_WIDE, 0, second.write_detail);
+    fail_conversion(result, FAILED_TOO_WIDE, 0, second.write_detail);
   } else if (!restart_log(source)) {
-    fail(result, FAILED_READING, errno ? errno : EIO, nullptr);
+    fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
   } else {
     run_pass(source, 2, found, columns, target, style, sink, second);
     if (source_out_of_memory(source) || sink.lost) {
-      fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+      fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     } else if (source_read_failed(source, error)) {
-      fail(result, FAILED_READING, error, nullptr);
+      fail_conversion(result, FAILED_READING, error, nullptr);
     } else if (second.write_failed) {
-      fail(result, FAILED_WRITING, second.write_error, second.write_detail);
+      fail_conversion(result, FAILED_WRITING, second.write_error, second.write_detail);
     } else if (second.records != first.records || second.end != first.end) {
-      fail(result, FAILED_LOG_CHANGED, 0, nullptr);
+      fail_conversion(result, FAILED_LOG_CHANGED, 0, nullptr);
     }
   }
   if (target.workbook) {
@@ -235,7 +236,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
     if (result.status == CONVERSION_FAILED) {
       xlsx_discard(target.workbook);
     } else if (!xlsx_end(target.workbook, detail)) {
-      fail(result, FAILED_WRITING, errno, detail);
+      fail_conversion(result, FAILED_WRITING, errno, detail);
     }
     std::free(detail);
     target.workbook = nullptr;

@@ -1,4 +1,5 @@
-// The CSV file name that goes with an ADIF file name.
+// The output file name that goes with an ADIF file name, and what a name says
+// of the output's format.
 #include <cstring>
 
 #include "convert/convert.h"
@@ -26,4 +27,12 @@ bool derive_CSV_path(const char* input, char* output, size_t size) {
   std::memcpy(output, input, stem);
   std::memcpy(output + stem, extension, sizeof extension);
   return true;
+}
+
+bool is_workbook_path(const char* path) {
+  size_t length = std::strlen(path);
+  if (length < 5) return false;
+  const char* tail = path + length - 5;
+  return tail[0] == '.' && (tail[1] | 0x20) == 'x' && (tail[2] | 0x20) == 'l' &&
+         (tail[3] | 0x20) == 's' && (tail[4] | 0x20) == 'x';
 }

@@ -23,13 +23,6 @@ constexpr size_t output_buffer_bytes = size_t{1} << 18;
 
 bool is_dash(const char* path) { return path[0] == '-' && path[1] == '\0'; }
 
-void fail(ConversionResult& result, ConversionFailure failure, int error, const char* detail) {
-  result.status = CONVERSION_FAILED;
-  result.failure = failure;
-  result.error = error;
-  std::snprintf(result.detail, sizeof result.detail, "%s", detail ? detail : "");
-}
-
 // The streams of one run, closed however it ends.
 struct RunFiles {
   std::unique_ptr<char[]> buffer;  // the CSV stream's buffer; outlives the streams
@@ -56,7 +49,7 @@ FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& 
     input = files.opened = std::fopen(request.input_path, "rb");
   }
   if (!input) {
-    fail(result, FAILED_NO_INPUT, errno ? errno : EBADF, nullptr);
+    fail_conversion(result, FAILED_NO_INPUT, errno ? errno : EBADF, nullptr);
     return nullptr;
   }
   stream_identity(input, identity);
@@ -70,7 +63,7 @@ FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& 
       std::snprintf(detail, sizeof detail, "no temporary copy of the log could be made: %s",
                     system_error_text(error));
     }
-    fail(result, FAILED_READING, error, detail);
+    fail_conversion(result, FAILED_READING, error, detail);
   }
   return files.spooled;
 }
@@ -81,16 +74,16 @@ bool identify(FILE* input, LogIdentity& identity, ConversionResult& result) {
   unsigned char head[identify_bytes];
   size_t got = std::fread(head, 1, sizeof head, input);
   if (std::ferror(input)) {
-    fail(result, FAILED_READING, errno ? errno : EIO, nullptr);
+    fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
     return false;
   }
   if (got == 0) {
-    fail(result, FAILED_NOT_A_LOG, 0, "the log is empty");
+    fail_conversion(result, FAILED_NOT_A_LOG, 0, "the log is empty");
     return false;
   }
   identity = identify_log(head, got);
   if (identity.kind == LOG_OTHER) {
-    fail(result, FAILED_NOT_A_LOG, 0, identity.what);
+    fail_conversion(result, FAILED_NOT_A_LOG, 0, identity.what);
     return false;
   }
   return true;
@@ -115,7 +108,7 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   if (to_standard_output && request.options.format == FORMAT_CSV) {
     target.stream = request.standard_output;
     if (target.stream) set_binary_mode(target.stream);
-    return target.stream || (fail(result, FAILED_NO_OUTPUT, EBADF, nullptr), false);
+    return target.stream || (fail_conversion(result, FAILED_NO_OUTPUT, EBADF, nullptr), false);
   }
   // An existing output that cannot be opened for writing (read-only, or
   // locked by another program) is refused, as it would be if written in place.
@@ -123,7 +116,7 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   if (!to_standard_output && path_identity(request.output_path, existing)) {
     FILE* probe = std::fopen(request.output_path, "r+b");
     if (!probe) {
-      fail(result, FAILED_NO_OUTPUT, errno, nullptr);
+      fail_conversion(result, FAILED_NO_OUTPUT, errno, nullptr);
       return false;
     }
     std::fclose(probe);
@@ -137,7 +130,7 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   std::memcpy(piped_path + std::strlen(folder), piped_name, sizeof piped_name);
   const char* path = to_standard_output ? piped_path : request.output_path;
   if (!output_file_begin(file, path, error)) {
-    fail(result, FAILED_NO_OUTPUT, error, nullptr);
+    fail_conversion(result, FAILED_NO_OUTPUT, error, nullptr);
     return false;
   }
   if (request.options.format == FORMAT_CSV) {
@@ -151,7 +144,7 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   file.stream = nullptr;
   char* detail = nullptr;
   target.workbook = xlsx_begin(output_file_path(file), have_folder ? folder : nullptr, detail);
-  if (!target.workbook) fail(result, FAILED_NO_OUTPUT, errno, detail);
+  if (!target.workbook) fail_conversion(result, FAILED_NO_OUTPUT, errno, detail);
   std::free(detail);
   return target.workbook != nullptr;
 }
@@ -167,7 +160,7 @@ bool copy_to(const char* path, FILE* output, ConversionResult& result) {
   }
   if (file) std::fclose(file);
   if (copied && std::fflush(output) == 0) return true;
-  fail(result, FAILED_WRITING, errno ? errno : EIO, nullptr);
+  fail_conversion(result, FAILED_WRITING, errno ? errno : EIO, nullptr);
   return false;
 }
 
@@ -179,9 +172,10 @@ void finish_output(const ConversionRequest& request, RunFiles& files, Conversion
     set_binary_mode(request.standard_output);
     copy_to(output_file_path(files.piped), request.standard_output, result);
   } else if (files.output.target_path) {
-    if (!output_file_commit(files.output, error)) fail(result, FAILED_WRITING, error, nullptr);
+    if (!output_file_commit(files.output, error))
+      fail_conversion(result, FAILED_WRITING, error, nullptr);
   } else if (std::fflush(request.standard_output) != 0 || std::ferror(request.standard_output)) {
-    fail(result, FAILED_WRITING, errno ? errno : EIO, nullptr);
+    fail_conversion(result, FAILED_WRITING, errno ? errno : EIO, nullptr);
   }
 }
 
@@ -201,7 +195,7 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
   FILE* input = open_log(request, files, input_identity, result);
   if (!input) return result;
   if (output_is_input(request, input_identity)) {
-    fail(result, FAILED_SAME_FILE, 0, nullptr);
+    fail_conversion(result, FAILED_SAME_FILE, 0, nullptr);
     return result;
   }
   LogIdentity identity{};
@@ -212,7 +206,7 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
   if (!begin_output(request, files, target, result)) return result;
   LogSource source{};
   if (!open_log_source(source, input, identity)) {
-    fail(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+    fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     if (target.workbook) xlsx_discard(target.workbook);
     return result;
   }
@@ -225,9 +219,9 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
   stream_stamp(input, after);
   if (result.status != CONVERSION_FAILED) {
     if (before.known && !same_stamp(before, after)) {
-      fail(result, FAILED_LOG_CHANGED, 0, nullptr);
+      fail_conversion(result, FAILED_LOG_CHANGED, 0, nullptr);
     } else if (tagless) {
-      fail(result, FAILED_NOT_A_LOG, 0, "it holds no ADIF tag");
+      fail_conversion(result, FAILED_NOT_A_LOG, 0, "it holds no ADIF tag");
     }
   }
   finish_output(request, files, result);

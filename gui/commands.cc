@@ -144,11 +144,6 @@ int check_conversion_paths(const char* input_path, const char* output_path) {
   return 0;
 }
 
-bool is_workbook_path(const char* path) {
-  const char* dot = std::strrchr(path, '.');
-  return dot && lstrcmpiA(dot, ".xlsx") == 0;
-}
-
 int failure_string(const ConversionResult& result) {
   switch (result.failure) {
     case FAILED_NO_INPUT:

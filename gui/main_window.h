@@ -88,10 +88,6 @@ void convert_command();
 // an output path, or 0 when both are given.
 int check_conversion_paths(const char* input_path, const char* output_path);
 
-// Returns true when `path` ends in .xlsx (any case): the window then writes a
-// workbook.
-bool is_workbook_path(const char* path);
-
 // Converts the log at `input_path` into `output_path` (a workbook when it ends
 // in .xlsx) through the conversion path both programs share; every message
 // of both passes goes to list 2 of `log`.
