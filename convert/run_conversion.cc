@@ -121,13 +121,19 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
     }
     std::fclose(probe);
   }
+  // Only a workbook needs the temporary folder: for the library's row files,
+  // and, bound for standard output, for the workbook itself.
   char folder[1024] = "";
-  bool have_folder = temporary_folder(folder, sizeof folder);
+  bool have_folder =
+      request.options.format == FORMAT_XLSX && temporary_folder(folder, sizeof folder);
   OutputFile& file = to_standard_output ? files.piped : files.output;
   static const char piped_name[] = "/ledgerly-output.xlsx";
-  char piped_path[sizeof folder + sizeof piped_name];
-  std::memcpy(piped_path, folder, std::strlen(folder));
-  std::memcpy(piped_path + std::strlen(folder), piped_name, sizeof piped_name);
+  char piped_path[sizeof folder + sizeof piped_name] = "";
+  if (to_standard_output) {
+    size_t used = std::strlen(folder);
+    std::memcpy(piped_path, folder, used);
+    std::memcpy(piped_path + used, piped_name, sizeof piped_name);
+  }
   const char* path = to_standard_output ? piped_path : request.output_path;
   if (!output_file_begin(file, path, error)) {
     fail_conversion(result, FAILED_NO_OUTPUT, error, nullptr);
