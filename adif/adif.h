@@ -21,6 +21,7 @@ struct AdifField {
   AdifField* right;     // fields whose names sort after this one
   uint32_t name_hash;   // field_name_hash of `name`, set by the reader; 0 when not known
   int32_t name_length;  // bytes of `name` when `name_hash` is set
+  AdifField* next;      // in a record without a tree: the field read before this one
 };
 
 // One record (one contact, or the header's fields).
@@ -38,6 +39,8 @@ struct AdifRecord {
   AdifRecord* index_left;   // record index only: CALL values sorting before
   AdifRecord* index_right;  // record index only: CALL values sorting after
   AdifStorage* storage;     // memory of the record, its fields and their texts
+  AdifField* fields;        // a record without a tree (see read_ADIF): its newest field,
+                            // the others linked through `next`; null for a tree
 };
 
 // Result of one parse_ADIF call.
@@ -58,8 +61,17 @@ enum ParseStatus {
 AdifField* insert_field(AdifField* root, AdifField* field, char*& message,
                         bool* unreported = nullptr);
 
+// Puts "Duplicate field: <%s:%d>%s" of `field` into `message`, as
+// insert_field does; when memory for the text runs out, `message` is left
+// null and `*unreported` set true.
+void report_duplicate(const AdifField* field, char*& message, bool* unreported);
+
 // Returns the field named exactly `name` in the tree at `root`, or null.
 AdifField* find_field(AdifField* root, const char* name);
+
+// Returns the field named exactly `name` in `record`: from its tree, or
+// from its list when it has one instead (see AdifRecord::fields); or null.
+const AdifField* find_record_field(const AdifRecord* record, const char* name);
 
 // Reads one line of `stream` into `line` (of `size` bytes) and adds its fields
 // to the pending `record`, creating the record with its first field. Returns
@@ -102,10 +114,10 @@ inline bool is_name(const char* name, const char* wanted) {
 // as it copies them. A word is up to 8 bytes of a name, the first byte in the
 // lowest 8 bits, zeros past the name's end.
 constexpr uint64_t name_hash_seed = 0x9E3779B97F4A7C15u;
-inline uint64_t name_hash_step(uint64_t hash, uint64_t word) {
+constexpr uint64_t name_hash_step(uint64_t hash, uint64_t word) {
   return (hash ^ word) * 0xFF51AFD7ED558CCDu;
 }
-inline uint32_t name_hash_end(uint64_t hash) {
+constexpr uint32_t name_hash_end(uint64_t hash) {
   auto folded = static_cast<uint32_t>(hash ^ (hash >> 32));
   return folded ? folded : 1;
 }
@@ -114,7 +126,7 @@ inline uint32_t name_hash_end(uint64_t hash) {
 // never 0, taken 8 bytes at a time. The reader keeps it with each field it
 // makes; the column index compares it, and the length, before any name's
 // bytes.
-inline uint32_t field_name_hash(const char* name, size_t length) {
+constexpr uint32_t field_name_hash(const char* name, size_t length) {
   uint64_t hash = name_hash_seed ^ length;
   size_t at = 0;
   do {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "adif/adif.h"
 
@@ -58,6 +59,54 @@ int32_t next_UTF8(const unsigned char*& text, const unsigned char* end);
 size_t utf16_to_utf8(const unsigned char* in, size_t count, bool big_endian, bool final, char* out,
                      size_t room, size_t& consumed);
 
+// A bucket of a NameSet: a name of the pending record.
+struct NameBucket {
+  uint32_t stamp;  // the record it belongs to; any other stamp is an empty bucket
+  uint32_t hash;   // the field's name_hash
+  const AdifField* field;
+};
+
+// The names of the record being read, hashed, so that a duplicate is found
+// in one look-up instead of a walk of a tree.
+struct NameSet {
+  NameBucket* buckets;  // open-addressed, `size` of them
+  size_t size;          // a power of two, at least twice `count`
+  size_t count;         // names of the current record
+  uint32_t stamp;       // marks the current record's buckets; never 0 once in use
+};
+
+// Starts an empty set for a new record.
+void name_set_clear(NameSet& names);
+
+// Doubles the buckets; false when memory runs out. The slow path of name_set_reserve.
+bool name_set_grow(NameSet& names);
+
+// Makes room for one more name; false when memory runs out.
+inline bool name_set_reserve(NameSet& names) {
+  return (names.count + 1) * 2 <= names.size || name_set_grow(names);
+}
+
+// Adds the name of `field` (made by the reader: its name_hash and
+// name_length are set) and returns null, or returns the field already holding
+// that name; then nothing is added. name_set_reserve must have made room.
+inline const AdifField* name_set_add(NameSet& names, const AdifField* field) {
+  size_t mask = names.size - 1;
+  size_t at = field->name_hash & mask;
+  for (; names.buckets[at].stamp == names.stamp; at = (at + 1) & mask) {
+    const AdifField* held = names.buckets[at].field;
+    if (names.buckets[at].hash == field->name_hash && held->name_length == field->name_length &&
+        std::memcmp(held->name, field->name, static_cast<size_t>(field->name_length)) == 0) {
+      return held;
+    }
+  }
+  names.buckets[at] = NameBucket{names.stamp, field->name_hash, field};
+  ++names.count;
+  return nullptr;
+}
+
+// Releases the set's memory.
+void name_set_release(NameSet& names);
+
 // The state of one reader. Zero-filled before adif_reader_open.
 struct AdifReader {
   FILE* input;            // the log; read from, never closed here
@@ -78,6 +127,7 @@ struct AdifReader {
   int64_t tags;            // tags met (`<` followed by a name and `:` or `>`)
   unsigned char carry[4];  // UTF-16: bytes of a unit or pair not yet complete
   size_t carried;
+  NameSet names;  // the names of the pending record
 };
 
 // Sets `reader` up to read `input` (at its current position) encoded as
@@ -86,7 +136,11 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding);
 
 // Reads on to the end of the line in hand, or to an <EOH> or <EOR> on it,
 // adding the fields met to the pending `record` (made with its first field),
-// and returns how it stopped, as parse_ADIF does; the next call goes on with
+// and returns how it stopped, as parse_ADIF does. The record has no field
+// tree: a conversion needs none, and building one for every record twice
+// would be most of its work. Its fields are linked newest first from
+// `fields` (the first of each name, as a tree keeps it) and found with
+// find_record_field; the shortcut slots are set as usual; the next call goes on with
 // the text after an <EOR>. A message, if any, is left malloc'ed in `message`
 // (owned by the caller, who passes it in null). After ADIF_EOF check
 // `read_failed` and `out_of_memory`: either means the pass did not see the

@@ -56,14 +56,18 @@ AdifField* insert_below(AdifField* root, AdifField* field, char*& message, bool*
     root->right = insert_below(root->right, field, message, unreported, common, high);
   } else {
     // The first field of a name stays in the tree; the later one is reported.
-    set_slot_message(message, "Duplicate field: <%s:%d>%s", field->name,
-                     static_cast<int>(field->length), field->value);
-    if (!message && unreported) *unreported = true;
+    report_duplicate(field, message, unreported);
   }
   return split(skew(root));
 }
 
 }  // namespace
+
+void report_duplicate(const AdifField* field, char*& message, bool* unreported) {
+  set_slot_message(message, "Duplicate field: <%s:%d>%s", field->name,
+                   static_cast<int>(field->length), field->value);
+  if (!message && unreported) *unreported = true;
+}
 
 AdifField* insert_field(AdifField* root, AdifField* field, char*& message, bool* unreported) {
   return insert_below(root, field, message, unreported, 0, 0);
@@ -83,6 +87,14 @@ AdifField* find_field(AdifField* root, const char* name) {
       low = common;
       root = root->right;
     }
+  }
+  return nullptr;
+}
+
+const AdifField* find_record_field(const AdifRecord* record, const char* name) {
+  if (!record->fields) return find_field(record->root, name);
+  for (const AdifField* field = record->fields; field; field = field->next) {
+    if (is_name(field->name, name)) return field;
   }
   return nullptr;
 }

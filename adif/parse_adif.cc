@@ -47,36 +47,57 @@ inline int32_t decimal_value(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-// Points the record's shortcut slot for `field`'s name, if it has one, at `field`.
-void set_shortcut(AdifRecord* record, AdifField* field) {
-  const char* name = field->name;
-  AdifField** slot = nullptr;
-  switch (name[0]) {
-    case 'B':
-      if (is_name(name, "BAND")) slot = &record->band;
-      break;
-    case 'C':
-      if (is_name(name, "CALL")) slot = &record->call;
-      break;
-    case 'D':
-      if (is_name(name, "DXCC")) slot = &record->dxcc;
-      break;
-    case 'M':
-      if (is_name(name, "MODE")) slot = &record->mode;
-      break;
-    case 'Q':
-      if (is_name(name, "QSO_DATE")) slot = &record->qso_date;
-      break;
-    case 'S':
-      if (is_name(name, "SUBMODE")) slot = &record->submode;
-      break;
-    case 'T':
-      if (is_name(name, "TIME_ON")) slot = &record->time_on;
-      break;
-    default:
-      break;
+// The record's shortcut slots by name, found by the name's hash: a table of
+// 64 entries indexed by the hash's low bits, where the seven names fall on
+// entries of their own (checked below), so a field costs one look-up and
+// rarely a comparison, instead of a branch on its first letter.
+struct ShortcutEntry {
+  uint32_t hash;     // field_name_hash of `name`; 0 for an unused entry
+  const char* name;  // the slot's field name
+  AdifField* AdifRecord::*slot;
+};
+
+struct ShortcutTable {
+  ShortcutEntry entry[64];
+};
+
+constexpr ShortcutEntry shortcut_names[] = {
+    {0, "BAND", &AdifRecord::band},         {0, "CALL", &AdifRecord::call},
+    {0, "DXCC", &AdifRecord::dxcc},         {0, "MODE", &AdifRecord::mode},
+    {0, "QSO_DATE", &AdifRecord::qso_date}, {0, "SUBMODE", &AdifRecord::submode},
+    {0, "TIME_ON", &AdifRecord::time_on},   {0, nullptr, nullptr}};
+
+constexpr size_t name_bytes(const char* name) {
+  size_t length = 0;
+  while (name[length]) ++length;
+  return length;
+}
+
+constexpr ShortcutTable make_shortcut_table() {
+  ShortcutTable table{};
+  for (const ShortcutEntry* named = shortcut_names; named->name; ++named) {
+    uint32_t hash = field_name_hash(named->name, name_bytes(named->name));
+    table.entry[hash & 63] = ShortcutEntry{hash, named->name, named->slot};
   }
-  if (slot) *slot = field;
+  return table;
+}
+
+constexpr ShortcutTable shortcut_table = make_shortcut_table();
+
+constexpr bool shortcuts_apart() {
+  int held = 0;
+  for (const ShortcutEntry& entry : shortcut_table.entry) held += entry.name ? 1 : 0;
+  return held == static_cast<int>(sizeof shortcut_names / sizeof shortcut_names[0]) - 1;
+}
+static_assert(shortcuts_apart(), "two shortcut names share an entry of the table");
+
+// Points the record's shortcut slot for `field`'s name, if it has one, at
+// `field`. The name's hash is set (the reader made it).
+void set_shortcut(AdifRecord* record, AdifField* field) {
+  const ShortcutEntry& entry = shortcut_table.entry[field->name_hash & 63];
+  if (entry.hash == field->name_hash && is_name(field->name, entry.name)) {
+    record->*entry.slot = field;
+  }
 }
 
 }  // namespace
@@ -150,14 +171,34 @@ inline void copy_words(char* out, const char* value, size_t length) {
   }
 }
 
+// Links `field` into `record`: into its list when the reader keeps the
+// record's `names`, else into its tree. A duplicate is left out and
+// reported; false when its message could not be made.
+bool link_field(AdifRecord* record, AdifField* field, NameSet* names, char*& message) {
+  bool unreported = false;
+  if (!names) {
+    record->root = insert_field(record->root, field, message, &unreported);
+  } else if (name_set_add(*names, field)) {
+    report_duplicate(field, message, &unreported);
+  } else {
+    field->next = record->fields;
+    record->fields = field;
+  }
+  return !unreported;  // a duplicate that cannot be reported is a loss
+}
+
 // Makes a field of `name` (upper-cased as it is copied) with the value copied
 // from `value`, or, when `joined` holds a text, with that text, which the
 // record takes over. `padded`: name and value may be read in whole words past
-// their ends (see copy_name). False when memory runs out: nothing is added
-// then, or the field was a duplicate whose message could not be made.
+// their ends (see copy_name). `names`: the block reader's set, which makes a
+// record without a tree; null for a tree. False when memory runs out: nothing
+// is added then, or the field was a duplicate whose message could not be made.
 bool make_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
-                size_t value_length, JoinedText* joined, bool padded, char*& message) {
+                size_t value_length, JoinedText* joined, bool padded, NameSet* names,
+                char*& message) {
   if (value_length > static_cast<size_t>(INT32_MAX)) return false;
+  if (names && !record) name_set_clear(*names);
+  if (names && !name_set_reserve(*names)) return false;
   bool adopt = joined && joined->chunk;
   AdifStorage* storage = record ? record->storage : nullptr;
   StorageMark start{storage, storage ? storage->used : 0};
@@ -201,12 +242,11 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
   field->right = nullptr;
   field->name_hash = hash;
   field->name_length = static_cast<int32_t>(name_length);
+  field->next = nullptr;
   record = made;
   record->storage = storage;
-  bool unreported = false;
-  record->root = insert_field(record->root, field, message, &unreported);
   set_shortcut(record, field);
-  return !unreported;  // a duplicate that cannot be reported is a loss
+  return link_field(record, field, names, message);
 }
 
 // The longest line read whole: 8190 characters before its line end, the
@@ -507,6 +547,10 @@ ParseStatus finish_line(AdifReader& reader) {
   return ADIF_CONTINUE;
 }
 
+// The block reader makes records without trees (see read_ADIF); parse_ADIF,
+// one line a call, makes trees.
+NameSet* names_of(AdifReader& reader) { return reader.line_by_line ? nullptr : &reader.names; }
+
 // Reads the value of `length` bytes at `value`, makes the field and moves on:
 // within the line when the value ends on it, else past the value, where the
 // next call starts a line of its own. A value that goes on past the data in
@@ -520,7 +564,7 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
     }
     end = recovered_end(reader, value, length);
     if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
-                    !reader.line_by_line, message)) {
+                    !reader.line_by_line, names_of(reader), message)) {
       reader.out_of_memory = true;
       return ADIF_EOF;
     }
@@ -541,8 +585,9 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
     set_slot_message(message, "The log ends inside the value of <%s:%d>", kept_name,
                      static_cast<int>(length));
   }
-  if (ending == VALUE_WHOLE && !make_field(record, kept_name, name_length, nullptr,
-                                           static_cast<size_t>(length), &joined, false, message)) {
+  if (ending == VALUE_WHOLE &&
+      !make_field(record, kept_name, name_length, nullptr, static_cast<size_t>(length), &joined,
+                  false, names_of(reader), message)) {
     reader.out_of_memory = true;
     status = ADIF_EOF;
   }
@@ -641,7 +686,8 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
 
 bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
                size_t value_length, char*& message) {
-  return make_field(record, name, name_length, value, value_length, nullptr, false, message);
+  return make_field(record, name, name_length, value, value_length, nullptr, false, nullptr,
+                    message);
 }
 
 bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
@@ -677,7 +723,9 @@ bool adif_reader_restart(AdifReader& reader, long start) {
   FILE* input = reader.input;
   TextEncoding encoding = reader.encoding;
   bool line_by_line = reader.line_by_line;
+  NameSet names = reader.names;
   reader = AdifReader{};
+  reader.names = names;
   reader.input = input;
   reader.encoding = encoding;
   reader.line_by_line = line_by_line;
@@ -689,6 +737,7 @@ bool adif_reader_restart(AdifReader& reader, long start) {
 
 void adif_reader_close(AdifReader& reader) {
   if (!reader.line_by_line) std::free(reader.buffer);
+  name_set_release(reader.names);
   reader = AdifReader{};
 }
 

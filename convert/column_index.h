@@ -38,12 +38,19 @@ struct ColumnIndex {
   int32_t key_capacity;     // entries allocated in `lengths` and `traits`
   const AdifField** cells;  // the writer's field per slot, null between records
   int32_t cell_capacity;    // entries allocated in `cells`
+  const AdifField** fresh;  // collect_record_names: a record's names new to the list
+  int32_t fresh_capacity;   // entries allocated in `fresh`
   bool out_of_memory;       // a name could not be added: the list is incomplete
 };
 
 // Returns the slot of the column named exactly `name`, or -1 when there is none.
 // `columns` must have an index.
 int32_t column_slot(const ColumnList& columns, const char* name);
+
+// Appends the names of `record` that `columns` lacks, in name order, as
+// collect_field_names does for a tree; for the block reader's records, which
+// list their fields instead (see read_ADIF).
+void collect_record_names(const AdifRecord* record, ColumnList& columns, int& name_count);
 
 // Returns the index's cell table holding, for each column, the record's field
 // of that name or null: one hash look-up per field of the record instead of a

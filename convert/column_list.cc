@@ -153,15 +153,33 @@ void add_column(const char* name, NameKey key, bool words, ColumnList& columns, 
   }
 }
 
-void place_fields(const AdifField* node, const ColumnList& columns, const AdifField** cells) {
-  const ColumnIndex& index = *columns.index;
+// The slot of `field`'s column, or -1 when it has none.
+int32_t slot_of(const ColumnList& columns, const AdifField* field) {
+  uint32_t bucket = find_bucket(columns, field->name, key_of(field), field->name_hash != 0);
+  return columns.index->slots[bucket].slot - 1;
+}
+
+void place_tree(const AdifField* node, const ColumnList& columns, const AdifField** cells) {
   while (node) {
-    place_fields(node->left, columns, cells);
-    int32_t slot =
-        index.slots[find_bucket(columns, node->name, key_of(node), node->name_hash != 0)].slot - 1;
+    place_tree(node->left, columns, cells);
+    int32_t slot = slot_of(columns, node);
     if (slot >= 0) cells[slot] = node;
     node = node->right;
   }
+}
+
+void place_fields(const AdifRecord* record, const ColumnList& columns, const AdifField** cells) {
+  if (!record->fields) return place_tree(record->root, columns, cells);
+  for (const AdifField* field = record->fields; field; field = field->next) {
+    int32_t slot = slot_of(columns, field);
+    if (slot >= 0) cells[slot] = field;
+  }
+}
+
+// Orders names as strcmp does, for a record's new columns.
+int compare_names(const void* a, const void* b) {
+  return std::strcmp((*static_cast<const AdifField* const*>(a))->name,
+                     (*static_cast<const AdifField* const*>(b))->name);
 }
 
 }  // namespace
@@ -192,7 +210,7 @@ const AdifField** cells_of(const AdifRecord* record, const ColumnList& columns) 
     index->cells = cells;
     index->cell_capacity = columns.capacity;
   }
-  place_fields(record->root, columns, index->cells);
+  place_fields(record, columns, index->cells);
   return index->cells;
 }
 
@@ -227,6 +245,7 @@ void free_column_list(ColumnList& columns) {
     std::free(columns.index->lengths);
     std::free(columns.index->traits);
     std::free(columns.index->cells);
+    std::free(columns.index->fresh);
   }
   std::free(columns.index);
   columns = ColumnList{};
@@ -249,5 +268,33 @@ void collect_field_names(const AdifField* root, ColumnList& columns, int& name_c
     collect_field_names(root->left, columns, name_count);
     add_column(root->name, key_of(root), root->name_hash != 0, columns, name_count);
     root = root->right;
+  }
+}
+
+void collect_record_names(const AdifRecord* record, ColumnList& columns, int& name_count) {
+  if (!record->fields) return collect_field_names(record->root, columns, name_count);
+  // A record of the block reader lists its fields in no order: the names that
+  // are new join the columns sorted, as a walk of a tree would add them.
+  ColumnIndex& index = *columns.index;
+  int32_t fresh = 0;
+  for (const AdifField* field = record->fields; field; field = field->next) {
+    if (index.out_of_memory || slot_of(columns, field) >= 0) continue;
+    if (fresh == index.fresh_capacity) {
+      int32_t capacity = fresh ? fresh * 2 : 16;
+      auto* grown = static_cast<const AdifField**>(
+          std::realloc(index.fresh, sizeof(AdifField*) * static_cast<size_t>(capacity)));
+      if (!grown) {
+        index.out_of_memory = true;
+        return;
+      }
+      index.fresh = grown;
+      index.fresh_capacity = capacity;
+    }
+    index.fresh[fresh++] = field;
+  }
+  if (fresh > 1)
+    std::qsort(index.fresh, static_cast<size_t>(fresh), sizeof(AdifField*), compare_names);
+  for (int32_t k = 0; k < fresh; ++k) {
+    add_column(index.fresh[k]->name, key_of(index.fresh[k]), true, columns, name_count);
   }
 }

@@ -104,7 +104,7 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
     take_message(sink, number, record, message);
     if (status == ADIF_EOR && record) {
       if (number == 1) {
-        collect_field_names(record->root, columns, name_count);
+        collect_record_names(record, columns, name_count);
       } else if (!write_row(target, record, written, style, sink, pass)) {
         status = ADIF_EOF;
       }

@@ -229,7 +229,7 @@ void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& 
   } else {
     for (char** column = columns.names; column && *column; ++column) {
       if (column != columns.names) put_byte(line, shape.separator);
-      put_cell(line, find_field(record->root, *column), column_traits(*column), shape);
+      put_cell(line, find_record_field(record, *column), column_traits(*column), shape);
     }
   }
   if (style.crlf) put_byte(line, '\r');

@@ -410,7 +410,7 @@ bool xlsx_write_record(XlsxWriter* writer, const AdifRecord* record, const Colum
     }
   } else {
     for (int32_t column = 0; column < count && columns.names[column] && !status; ++column) {
-      const AdifField* field = find_field(record->root, columns.names[column]);
+      const AdifField* field = find_record_field(record, columns.names[column]);
       status = write_cell(*writer, column, field, message);
     }
   }

@@ -76,11 +76,11 @@ std::string date_cell(const char* value) {
   return cell;
 }
 
-void collect_names(const AdifField* node, std::vector<const char*>& names) {
-  if (!node) return;
-  collect_names(node->left, names);
-  names.push_back(node->name);
-  collect_names(node->right, names);
+// The block reader lists a record's fields instead of building a tree.
+void collect_names(const AdifRecord* record, std::vector<const char*>& names) {
+  for (const AdifField* field = record->fields; field; field = field->next) {
+    names.push_back(field->name);
+  }
 }
 
 }  // namespace
@@ -147,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t r = 0; r < records.size(); ++r) {
     const CsvRow& row = rows[r + 1];
     for (int c = 0; c < column_count; ++c) {
-      const AdifField* field = find_field(records[r]->root, columns.names[c]);
+      const AdifField* field = find_record_field(records[r], columns.names[c]);
       if (!field) {
         FUZZ_CHECK(row[c].empty());
       } else if (std::strcmp(field->name, "QSO_DATE") == 0) {
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
     std::vector<const char*> names;
-    collect_names(records[r]->root, names);
+    collect_names(records[r], names);
     for (const char* name : names) FUZZ_CHECK(unique.count(name) == 1);
   }
 
