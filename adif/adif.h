@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 struct AdifStorage;
 
@@ -22,6 +23,7 @@ struct AdifField {
   uint32_t name_hash;   // field_name_hash of `name`, set by the reader; 0 when not known
   int32_t name_length;  // bytes of `name` when `name_hash` is set
   AdifField* next;      // in a record without a tree: the field read before this one
+  int32_t name_id;      // the block reader's number of `name` (see AdifRecord::name_table), or 0
 };
 
 // One record (one contact, or the header's fields).
@@ -41,6 +43,7 @@ struct AdifRecord {
   AdifStorage* storage;     // memory of the record, its fields and their texts
   AdifField* fields;        // a record without a tree (see read_ADIF): its newest field,
                             // the others linked through `next`; null for a tree
+  uint64_t name_table;      // the serial of the table that numbered its fields' names, or 0
 };
 
 // Result of one parse_ADIF call.
@@ -138,6 +141,30 @@ constexpr uint32_t field_name_hash(const char* name, size_t length) {
     at += 8;
   } while (at < length);
   return name_hash_end(hash);
+}
+
+// True when the `length` bytes at `a` and `b` are the same, compared eight
+// at a time: names are short, so this costs less than a library call. Both
+// must be readable up to `length` rounded up to 8 (the reader copies names
+// so; the bytes past `length` may differ).
+inline bool same_name_words(const char* a, const char* b, int32_t length) {
+  int32_t at = 0;
+  for (; at + 8 <= length; at += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + at, 8);
+    std::memcpy(&y, b + at, 8);
+    if (x != y) return false;
+  }
+  if (at == length) return true;
+  uint64_t x, y;
+  std::memcpy(&x, a + at, 8);
+  std::memcpy(&y, b + at, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  uint64_t mask = (uint64_t{1} << (8 * (length - at))) - 1;
+#else
+  uint64_t mask = ~uint64_t{0} << (8 * (8 - (length - at)));
+#endif
+  return ((x ^ y) & mask) == 0;
 }
 
 // Returns the decimal number at the start of `text` by the rules of atoi

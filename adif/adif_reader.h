@@ -59,53 +59,72 @@ int32_t next_UTF8(const unsigned char*& text, const unsigned char* end);
 size_t utf16_to_utf8(const unsigned char* in, size_t count, bool big_endian, bool final, char* out,
                      size_t room, size_t& consumed);
 
-// A bucket of a NameSet: a name of the pending record.
-struct NameBucket {
-  uint32_t stamp;  // the record it belongs to; any other stamp is an empty bucket
-  uint32_t hash;   // the field's name_hash
-  const AdifField* field;
+// A bucket of a NameTable: one name met in the log.
+struct NameEntry {
+  const char* name;  // a copy of the name, zeros up to a multiple of 8 bytes; null: empty
+  uint32_t hash;     // its field_name_hash
+  int32_t length;    // its bytes
+  int32_t id;        // its number, from 1 in the order the names were met
+  uint32_t stamp;    // the record it was last met in
 };
 
-// The names of the record being read, hashed, so that a duplicate is found
-// in one look-up instead of a walk of a tree.
-struct NameSet {
-  NameBucket* buckets;  // open-addressed, `size` of them
-  size_t size;          // a power of two, at least twice `count`
-  size_t count;         // names of the current record
-  uint32_t stamp;       // marks the current record's buckets; never 0 once in use
+// Every name met in the log, numbered, so that a field's name is looked up
+// once: the reader finds a duplicate by the stamp of the record that last
+// had the name, and the conversion finds a name's column by its number (see
+// AdifField::name_id).
+struct NameTable {
+  NameEntry* buckets;  // open-addressed, `size` of them
+  size_t size;         // a power of two, at least twice `count`
+  size_t count;        // names held
+  uint32_t stamp;      // the current record's; never 0 once in use
+  uint64_t serial;     // tells this table's numbers from another's (AdifRecord::name_table)
 };
 
-// Starts an empty set for a new record.
-void name_set_clear(NameSet& names);
+// Makes an empty table with a serial no other table of the process has.
+void name_table_open(NameTable& names);
 
-// Doubles the buckets; false when memory runs out. The slow path of name_set_reserve.
-bool name_set_grow(NameSet& names);
+// Starts a new record.
+void name_table_next_record(NameTable& names);
+
+// Doubles the buckets; false when memory runs out. The slow path of name_table_reserve.
+bool name_table_grow(NameTable& names);
 
 // Makes room for one more name; false when memory runs out.
-inline bool name_set_reserve(NameSet& names) {
-  return (names.count + 1) * 2 <= names.size || name_set_grow(names);
+inline bool name_table_reserve(NameTable& names) {
+  return (names.count + 1) * 2 <= names.size || name_table_grow(names);
 }
 
-// Adds the name of `field` (made by the reader: its name_hash and
-// name_length are set) and returns null, or returns the field already holding
-// that name; then nothing is added. name_set_reserve must have made room.
-inline const AdifField* name_set_add(NameSet& names, const AdifField* field) {
+// Adds a name not in the table at bucket `at`; false when memory runs out.
+bool name_table_insert(NameTable& names, size_t at, AdifField* field);
+
+// How name_table_meet found a name.
+enum NameMet {
+  NAME_FIRST_IN_RECORD = 0,  // the record had no field of the name before
+  NAME_REPEATED = 1,         // the record has a field of the name: a duplicate
+  NAME_NO_MEMORY = 2         // a new name could not be added
+};
+
+// Looks up the name of `field` (made by the reader: name_hash and
+// name_length set, its name readable in whole words), adds it when new and
+// sets the field's name_id. name_table_reserve must have made room.
+inline NameMet name_table_meet(NameTable& names, AdifField* field) {
   size_t mask = names.size - 1;
   size_t at = field->name_hash & mask;
-  for (; names.buckets[at].stamp == names.stamp; at = (at + 1) & mask) {
-    const AdifField* held = names.buckets[at].field;
-    if (names.buckets[at].hash == field->name_hash && held->name_length == field->name_length &&
-        std::memcmp(held->name, field->name, static_cast<size_t>(field->name_length)) == 0) {
-      return held;
+  for (; names.buckets[at].name; at = (at + 1) & mask) {
+    NameEntry& entry = names.buckets[at];
+    if (entry.hash == field->name_hash && entry.length == field->name_length &&
+        same_name_words(entry.name, field->name, field->name_length)) {
+      field->name_id = entry.id;
+      if (entry.stamp == names.stamp) return NAME_REPEATED;
+      entry.stamp = names.stamp;
+      return NAME_FIRST_IN_RECORD;
     }
   }
-  names.buckets[at] = NameBucket{names.stamp, field->name_hash, field};
-  ++names.count;
-  return nullptr;
+  return name_table_insert(names, at, field) ? NAME_FIRST_IN_RECORD : NAME_NO_MEMORY;
 }
 
-// Releases the set's memory.
-void name_set_release(NameSet& names);
+// Releases the table and its names.
+void name_table_release(NameTable& names);
 
 // The state of one reader. Zero-filled before adif_reader_open.
 struct AdifReader {
@@ -127,7 +146,7 @@ struct AdifReader {
   int64_t tags;            // tags met (`<` followed by a name and `:` or `>`)
   unsigned char carry[4];  // UTF-16: bytes of a unit or pair not yet complete
   size_t carried;
-  NameSet names;  // the names of the pending record
+  NameTable names;  // the names met, and those of the pending record
 };
 
 // Sets `reader` up to read `input` (at its current position) encoded as

@@ -171,34 +171,35 @@ inline void copy_words(char* out, const char* value, size_t length) {
   }
 }
 
-// Links `field` into `record`: into its list when the reader keeps the
-// record's `names`, else into its tree. A duplicate is left out and
-// reported; false when its message could not be made.
-bool link_field(AdifRecord* record, AdifField* field, NameSet* names, char*& message) {
+// Links `field` into `record`: into its list when the reader keeps a table
+// of `names`, else into its tree. A duplicate is left out and reported.
+// False when memory runs out for a new name or for the message.
+bool link_field(AdifRecord* record, AdifField* field, NameTable* names, char*& message) {
   bool unreported = false;
+  NameMet met = names ? name_table_meet(*names, field) : NAME_FIRST_IN_RECORD;
   if (!names) {
     record->root = insert_field(record->root, field, message, &unreported);
-  } else if (name_set_add(*names, field)) {
+  } else if (met == NAME_REPEATED) {
     report_duplicate(field, message, &unreported);
-  } else {
+  } else if (met == NAME_FIRST_IN_RECORD) {
     field->next = record->fields;
     record->fields = field;
   }
-  return !unreported;  // a duplicate that cannot be reported is a loss
+  return met != NAME_NO_MEMORY && !unreported;  // a duplicate that cannot be reported is a loss
 }
 
 // Makes a field of `name` (upper-cased as it is copied) with the value copied
 // from `value`, or, when `joined` holds a text, with that text, which the
 // record takes over. `padded`: name and value may be read in whole words past
-// their ends (see copy_name). `names`: the block reader's set, which makes a
-// record without a tree; null for a tree. False when memory runs out: nothing
+// their ends (see copy_name). `names`: the block reader's table, which makes
+// a record without a tree; null for a tree. False when memory runs out: nothing
 // is added then, or the field was a duplicate whose message could not be made.
 bool make_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
-                size_t value_length, JoinedText* joined, bool padded, NameSet* names,
+                size_t value_length, JoinedText* joined, bool padded, NameTable* names,
                 char*& message) {
   if (value_length > static_cast<size_t>(INT32_MAX)) return false;
-  if (names && !record) name_set_clear(*names);
-  if (names && !name_set_reserve(*names)) return false;
+  if (names && !record) name_table_next_record(*names);
+  if (names && !name_table_reserve(*names)) return false;
   bool adopt = joined && joined->chunk;
   AdifStorage* storage = record ? record->storage : nullptr;
   StorageMark start{storage, storage ? storage->used : 0};
@@ -243,8 +244,10 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
   field->name_hash = hash;
   field->name_length = static_cast<int32_t>(name_length);
   field->next = nullptr;
+  field->name_id = 0;
   record = made;
   record->storage = storage;
+  if (names) record->name_table = names->serial;
   set_shortcut(record, field);
   return link_field(record, field, names, message);
 }
@@ -549,7 +552,7 @@ ParseStatus finish_line(AdifReader& reader) {
 
 // The block reader makes records without trees (see read_ADIF); parse_ADIF,
 // one line a call, makes trees.
-NameSet* names_of(AdifReader& reader) { return reader.line_by_line ? nullptr : &reader.names; }
+NameTable* names_of(AdifReader& reader) { return reader.line_by_line ? nullptr : &reader.names; }
 
 // Reads the value of `length` bytes at `value`, makes the field and moves on:
 // within the line when the value ends on it, else past the value, where the
@@ -695,6 +698,7 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
   reader.input = input;
   reader.encoding = encoding;
   reader.capacity = block_bytes;
+  name_table_open(reader.names);
   // The NUL after the data, then word_slack bytes that word-at-a-time scans
   // and copies may read (cleared, so that what they read is defined).
   reader.buffer = static_cast<char*>(std::calloc(block_bytes + 1 + word_slack, 1));
@@ -723,7 +727,7 @@ bool adif_reader_restart(AdifReader& reader, long start) {
   FILE* input = reader.input;
   TextEncoding encoding = reader.encoding;
   bool line_by_line = reader.line_by_line;
-  NameSet names = reader.names;
+  NameTable names = reader.names;
   reader = AdifReader{};
   reader.names = names;
   reader.input = input;
@@ -737,7 +741,7 @@ bool adif_reader_restart(AdifReader& reader, long start) {
 
 void adif_reader_close(AdifReader& reader) {
   if (!reader.line_by_line) std::free(reader.buffer);
-  name_set_release(reader.names);
+  name_table_release(reader.names);
   reader = AdifReader{};
 }
 

@@ -40,6 +40,10 @@ struct ColumnIndex {
   int32_t cell_capacity;    // entries allocated in `cells`
   const AdifField** fresh;  // collect_record_names: a record's names new to the list
   int32_t fresh_capacity;   // entries allocated in `fresh`
+  uint64_t id_table;        // the name table whose numbers `id_slots` holds (0: none)
+  int32_t* id_slots;        // by AdifField::name_id: the slot of its column + 1, or 0
+                            // when not known (yet)
+  int32_t id_capacity;      // entries allocated in `id_slots`
   bool out_of_memory;       // a name could not be added: the list is incomplete
 };
 

@@ -27,30 +27,6 @@ NameKey key_of(const AdifField* field) {
   return key_of(field->name);
 }
 
-// True when the `length` bytes at `a` and `b` are the same, compared eight
-// at a time: names are short, and equal when their hashes are, so this costs
-// less than a library call. Both must be readable up to `length` rounded up
-// to 8 (the column's copy is made so, and so is a field the reader made).
-inline bool same_words(const char* a, const char* b, int32_t length) {
-  int32_t at = 0;
-  for (; at + 8 <= length; at += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a + at, 8);
-    std::memcpy(&y, b + at, 8);
-    if (x != y) return false;
-  }
-  if (at == length) return true;
-  uint64_t x, y;
-  std::memcpy(&x, a + at, 8);
-  std::memcpy(&y, b + at, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  uint64_t mask = (uint64_t{1} << (8 * (length - at))) - 1;
-#else
-  uint64_t mask = ~uint64_t{0} << (8 * (8 - (length - at)));
-#endif
-  return ((x ^ y) & mask) == 0;
-}
-
 // True when the `length` bytes at `a` and `b` are the same, one at a time,
 // for a name that may end anywhere.
 inline bool same_bytes(const char* a, const char* b, int32_t length) {
@@ -63,7 +39,7 @@ inline bool same_bytes(const char* a, const char* b, int32_t length) {
 // Returns the bucket that holds `name` (of `key`), or the empty bucket where
 // it belongs. Hashes and lengths are compared before the bytes, so a name
 // costs one hash per field, made by the reader, and one comparison. `words`:
-// `name` may be read in whole words (see same_words).
+// `name` may be read in whole words (see same_name_words).
 uint32_t find_bucket(const ColumnList& columns, const char* name, NameKey key, bool words) {
   const ColumnIndex& index = *columns.index;
   uint32_t mask = index.buckets - 1;
@@ -73,7 +49,7 @@ uint32_t find_bucket(const ColumnList& columns, const char* name, NameKey key, b
     if (!entry.slot) return bucket;
     int32_t slot = entry.slot - 1;
     if (entry.hash == key.hash && index.lengths[slot] == key.length &&
-        (words ? same_words(columns.names[slot], name, key.length)
+        (words ? same_name_words(columns.names[slot], name, key.length)
                : same_bytes(columns.names[slot], name, key.length))) {
       return bucket;
     }
@@ -132,7 +108,7 @@ void add_column(const char* name, NameKey key, bool words, ColumnList& columns, 
   uint32_t bucket = find_bucket(columns, name, key, words);
   if (columns.index->slots[bucket].slot) return;  // already a column
   auto length = static_cast<size_t>(key.length);
-  // Zeros up to a multiple of 8 bytes after the name, for same_words.
+  // Zeros up to a multiple of 8 bytes after the name, for same_name_words.
   size_t padded = (length + 8) & ~size_t{7};
   char* copy =
       reserve_slot(columns, name_count) ? static_cast<char*>(std::calloc(padded, 1)) : nullptr;
@@ -153,25 +129,56 @@ void add_column(const char* name, NameKey key, bool words, ColumnList& columns, 
   }
 }
 
-// The slot of `field`'s column, or -1 when it has none.
-int32_t slot_of(const ColumnList& columns, const AdifField* field) {
-  uint32_t bucket = find_bucket(columns, field->name, key_of(field), field->name_hash != 0);
-  return columns.index->slots[bucket].slot - 1;
+// The entry of `id_slots` for `field` of `record`, or null when its name has
+// no number or the table cannot take it (the name is then looked up by hash).
+// A record numbered by another table than the last one empties the table.
+int32_t* id_entry(ColumnIndex& index, const AdifRecord* record, const AdifField* field) {
+  int32_t id = field->name_id;
+  if (id <= 0 || !record->name_table) return nullptr;
+  if (index.id_table != record->name_table) {
+    if (index.id_slots) std::memset(index.id_slots, 0, sizeof(int32_t) * index.id_capacity);
+    index.id_table = record->name_table;
+  }
+  if (id >= index.id_capacity) {
+    int32_t capacity = index.id_capacity ? index.id_capacity : 64;
+    while (capacity <= id) capacity *= 2;
+    auto* grown = static_cast<int32_t*>(
+        std::realloc(index.id_slots, sizeof(int32_t) * static_cast<size_t>(capacity)));
+    if (!grown) return nullptr;
+    std::memset(grown + index.id_capacity, 0, sizeof(int32_t) * (capacity - index.id_capacity));
+    index.id_slots = grown;
+    index.id_capacity = capacity;
+  }
+  return &index.id_slots[id];
 }
 
-void place_tree(const AdifField* node, const ColumnList& columns, const AdifField** cells) {
+// The slot of `field`'s column (a field of `record`), or -1 when it has none:
+// by the number of its name when the reader gave one and its column was
+// found before, else by its hash. Only columns are kept by number, as a name
+// that is none may become one (columns are never removed).
+int32_t slot_of(const ColumnList& columns, const AdifRecord* record, const AdifField* field) {
+  int32_t* known = id_entry(*columns.index, record, field);
+  if (known && *known) return *known - 1;
+  uint32_t bucket = find_bucket(columns, field->name, key_of(field), field->name_hash != 0);
+  int32_t slot = columns.index->slots[bucket].slot - 1;
+  if (known && slot >= 0) *known = slot + 1;
+  return slot;
+}
+
+void place_tree(const AdifRecord* record, const AdifField* node, const ColumnList& columns,
+                const AdifField** cells) {
   while (node) {
-    place_tree(node->left, columns, cells);
-    int32_t slot = slot_of(columns, node);
+    place_tree(record, node->left, columns, cells);
+    int32_t slot = slot_of(columns, record, node);
     if (slot >= 0) cells[slot] = node;
     node = node->right;
   }
 }
 
 void place_fields(const AdifRecord* record, const ColumnList& columns, const AdifField** cells) {
-  if (!record->fields) return place_tree(record->root, columns, cells);
+  if (!record->fields) return place_tree(record, record->root, columns, cells);
   for (const AdifField* field = record->fields; field; field = field->next) {
-    int32_t slot = slot_of(columns, field);
+    int32_t slot = slot_of(columns, record, field);
     if (slot >= 0) cells[slot] = field;
   }
 }
@@ -246,6 +253,7 @@ void free_column_list(ColumnList& columns) {
     std::free(columns.index->traits);
     std::free(columns.index->cells);
     std::free(columns.index->fresh);
+    std::free(columns.index->id_slots);
   }
   std::free(columns.index);
   columns = ColumnList{};
@@ -278,7 +286,7 @@ void collect_record_names(const AdifRecord* record, ColumnList& columns, int& na
   ColumnIndex& index = *columns.index;
   int32_t fresh = 0;
   for (const AdifField* field = record->fields; field; field = field->next) {
-    if (index.out_of_memory || slot_of(columns, field) >= 0) continue;
+    if (index.out_of_memory || slot_of(columns, record, field) >= 0) continue;
     if (fresh == index.fresh_capacity) {
       int32_t capacity = fresh ? fresh * 2 : 16;
       auto* grown = static_cast<const AdifField**>(
