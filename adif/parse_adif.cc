@@ -554,27 +554,11 @@ ParseStatus finish_line(AdifReader& reader) {
 // one line a call, makes trees.
 NameTable* names_of(AdifReader& reader) { return reader.line_by_line ? nullptr : &reader.names; }
 
-// Reads the value of `length` bytes at `value`, makes the field and moves on:
-// within the line when the value ends on it, else past the value, where the
-// next call starts a line of its own. A value that goes on past the data in
-// the buffer is joined block by block.
-ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length, size_t value,
-                       int32_t length, AdifRecord*& record, char*& message) {
-  size_t end = value + static_cast<size_t>(length);
-  if (end <= reader.end) {
-    if (end > reader.line_next && report_nul(reader, reader.line_next, end, message)) {
-      return ADIF_TRUNCATED;
-    }
-    end = recovered_end(reader, value, length);
-    if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
-                    !reader.line_by_line, names_of(reader), message)) {
-      reader.out_of_memory = true;
-      return ADIF_EOF;
-    }
-    reader.pos = end;
-    if (end > reader.line_next) reader.in_line = false;
-    return ADIF_CONTINUE;
-  }
+// Reads a value of `length` bytes at `value` that goes on past the data in
+// the buffer, joined block by block; see read_value. Kept apart, so that
+// the usual value's path has no room for a name on its stack.
+ParseStatus read_long_value(AdifReader& reader, const char* name, size_t name_length, size_t value,
+                            int32_t length, AdifRecord*& record, char*& message) {
   // The name is on the line, so within its longest; the buffer is reused below.
   char kept_name[longest_line + 1];
   std::memcpy(kept_name, name, name_length);
@@ -597,6 +581,30 @@ ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
   joined_release(joined);
   reader.in_line = false;
   return status;
+}
+
+// Reads the value of `length` bytes at `value`, makes the field and moves on:
+// within the line when the value ends on it, else past the value, where the
+// next call starts a line of its own. A value that goes on past the data in
+// the buffer is joined block by block.
+inline ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
+                              size_t value, int32_t length, AdifRecord*& record, char*& message) {
+  size_t end = value + static_cast<size_t>(length);
+  if (end > reader.end) {
+    return read_long_value(reader, name, name_length, value, length, record, message);
+  }
+  if (end > reader.line_next && report_nul(reader, reader.line_next, end, message)) {
+    return ADIF_TRUNCATED;
+  }
+  end = recovered_end(reader, value, length);
+  if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
+                  !reader.line_by_line, names_of(reader), message)) {
+    reader.out_of_memory = true;
+    return ADIF_EOF;
+  }
+  reader.pos = end;
+  if (end > reader.line_next) reader.in_line = false;
+  return ADIF_CONTINUE;
 }
 
 // The status of a tag without a length: the end of the header or of a record
