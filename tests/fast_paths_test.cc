@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "adif/adif.h"
+#include "adif/adif_reader.h"
 #include "convert/convert.h"
 #include "tests/test_streams.h"
 
@@ -144,6 +145,54 @@ TEST(CellPlacement, NamesAddedByHandAfterCollectingStillGetTheirCells) {
   std::memcpy(columns.names[1], band, sizeof band);
   EXPECT_EQ(written(records, columns), "N0CALL,20m\n");
   free_column_list(columns);
+}
+
+// The block reader numbers names in the order it meets them, and the column
+// index keeps each number's column: a column list used with a second reader,
+// whose numbers mean other names, must not place cells by the first one's.
+TEST(CellPlacement, NameNumbersBelongToTheirReader) {
+  // (The second record finds its names' columns, which are then kept.)
+  StreamPtr first = stream_with(
+      "<CALL:4>K1AB<BAND:3>20m<MODE:2>CW<EOR>\n"
+      "<CALL:4>W1AW<BAND:3>80m<MODE:2>CW<EOR>\n");
+  StreamPtr second = stream_with("<MODE:3>SSB<CALL:4>N0CA<EOR>\n<BAND:3>40m<EOR>\n");
+  StreamPtr out = empty_stream();
+  ColumnList columns{};
+  ASSERT_TRUE(init_column_list(columns));
+  MessageLog log{};
+  EXPECT_EQ(process_ADIF_records(first.get(), nullptr, columns, true, log), 2);
+  EXPECT_EQ(process_ADIF_records(second.get(), out.get(), columns, false, log), 2);
+  EXPECT_EQ(stream_bytes(out.get()), ",N0CA,SSB\n40m,,\n");
+  free_column_list(columns);
+  free_message_log(log);
+}
+
+// A record's names are told from earlier records' by a stamp per record;
+// when the stamp wraps, a name last met under the stamp that comes round
+// again must not count as met in the new record.
+TEST(ReaderScan, DuplicatesAcrossTheWrapOfTheRecordStamp) {
+  StreamPtr stream =
+      stream_with("<CALL:1>A<EOR>\n<CALL:1>B<BAND:3>40m<EOR>\n<CALL:1>C<CALL:1>D<EOR>\n");
+  AdifReader reader{};
+  ASSERT_TRUE(adif_reader_open(reader, stream.get(), TEXT_BYTES));
+  std::vector<std::string> values;
+  std::vector<std::string> messages;
+  AdifRecord* record = nullptr;
+  char* message = nullptr;
+  for (ParseStatus status; (status = read_ADIF(reader, record, message)) != ADIF_EOF;) {
+    if (message) messages.push_back(message);
+    std::free(message);
+    message = nullptr;
+    if (status != ADIF_EOR) continue;
+    values.push_back(std::string(record->call->value) + " " +
+                     (record->band ? record->band->value : "-"));
+    free_record(record);
+    record = nullptr;
+    reader.names.stamp = UINT32_MAX;  // as after four billion records
+  }
+  adif_reader_close(reader);
+  EXPECT_EQ(values, (std::vector<std::string>{"A -", "B 40m", "D -"}));
+  EXPECT_EQ(messages, (std::vector<std::string>{"Duplicate field: <CALL:1>D"}));
 }
 
 TEST(LineBuffer, LinesAndValuesLongerThanTheBufferComeOutWhole) {
