@@ -156,13 +156,25 @@ int32_t* id_entry(ColumnIndex& index, const AdifRecord* record, const AdifField*
 // by the number of its name when the reader gave one and its column was
 // found before, else by its hash. Only columns are kept by number, as a name
 // that is none may become one (columns are never removed).
-int32_t slot_of(const ColumnList& columns, const AdifRecord* record, const AdifField* field) {
+int32_t find_slot(const ColumnList& columns, const AdifRecord* record, const AdifField* field) {
   int32_t* known = id_entry(*columns.index, record, field);
   if (known && *known) return *known - 1;
   uint32_t bucket = find_bucket(columns, field->name, key_of(field), field->name_hash != 0);
   int32_t slot = columns.index->slots[bucket].slot - 1;
   if (known && slot >= 0) *known = slot + 1;
   return slot;
+}
+
+// slot_of, inlined where a name's column is known by its number.
+inline int32_t slot_of(const ColumnList& columns, const AdifRecord* record,
+                       const AdifField* field) {
+  const ColumnIndex& index = *columns.index;
+  int32_t id = field->name_id;
+  if (record->name_table == index.id_table && id > 0 && id < index.id_capacity &&
+      index.id_slots[id]) {
+    return index.id_slots[id] - 1;
+  }
+  return find_slot(columns, record, field);
 }
 
 void place_tree(const AdifRecord* record, const AdifField* node, const ColumnList& columns,
