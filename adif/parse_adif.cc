@@ -50,10 +50,22 @@ inline int32_t decimal_value(const char* text) {
 // The record's shortcut slots by name, found by the name's hash: a table of
 // 64 entries indexed by the hash's low bits, where the seven names fall on
 // entries of their own (checked below), so a field costs one look-up and
-// rarely a comparison, instead of a branch on its first letter.
+// rarely a comparison of a word, instead of a branch on its first letter.
+struct ShortcutName {
+  const char* name;  // the slot's field name, at most 8 bytes
+  AdifField* AdifRecord::*slot;
+};
+
+constexpr ShortcutName shortcut_names[] = {
+    {"BAND", &AdifRecord::band},         {"CALL", &AdifRecord::call},
+    {"DXCC", &AdifRecord::dxcc},         {"MODE", &AdifRecord::mode},
+    {"QSO_DATE", &AdifRecord::qso_date}, {"SUBMODE", &AdifRecord::submode},
+    {"TIME_ON", &AdifRecord::time_on},   {nullptr, nullptr}};
+
 struct ShortcutEntry {
-  uint32_t hash;     // field_name_hash of `name`; 0 for an unused entry
-  const char* name;  // the slot's field name
+  uint32_t hash;   // field_name_hash of the name; 0 for an unused entry
+  int32_t length;  // its bytes
+  char name[8];    // the name, zeros after it, to be compared as one word
   AdifField* AdifRecord::*slot;
 };
 
@@ -61,23 +73,17 @@ struct ShortcutTable {
   ShortcutEntry entry[64];
 };
 
-constexpr ShortcutEntry shortcut_names[] = {
-    {0, "BAND", &AdifRecord::band},         {0, "CALL", &AdifRecord::call},
-    {0, "DXCC", &AdifRecord::dxcc},         {0, "MODE", &AdifRecord::mode},
-    {0, "QSO_DATE", &AdifRecord::qso_date}, {0, "SUBMODE", &AdifRecord::submode},
-    {0, "TIME_ON", &AdifRecord::time_on},   {0, nullptr, nullptr}};
-
-constexpr size_t name_bytes(const char* name) {
-  size_t length = 0;
-  while (name[length]) ++length;
-  return length;
-}
-
 constexpr ShortcutTable make_shortcut_table() {
   ShortcutTable table{};
-  for (const ShortcutEntry* named = shortcut_names; named->name; ++named) {
-    uint32_t hash = field_name_hash(named->name, name_bytes(named->name));
-    table.entry[hash & 63] = ShortcutEntry{hash, named->name, named->slot};
+  for (const ShortcutName* named = shortcut_names; named->name; ++named) {
+    size_t length = 0;
+    while (named->name[length]) ++length;
+    uint32_t hash = field_name_hash(named->name, length);
+    ShortcutEntry& entry = table.entry[hash & 63];
+    entry.hash = hash;
+    entry.length = static_cast<int32_t>(length);
+    for (size_t i = 0; i < length; ++i) entry.name[i] = named->name[i];
+    entry.slot = named->slot;
   }
   return table;
 }
@@ -86,16 +92,18 @@ constexpr ShortcutTable shortcut_table = make_shortcut_table();
 
 constexpr bool shortcuts_apart() {
   int held = 0;
-  for (const ShortcutEntry& entry : shortcut_table.entry) held += entry.name ? 1 : 0;
+  for (const ShortcutEntry& entry : shortcut_table.entry) held += entry.slot ? 1 : 0;
   return held == static_cast<int>(sizeof shortcut_names / sizeof shortcut_names[0]) - 1;
 }
 static_assert(shortcuts_apart(), "two shortcut names share an entry of the table");
 
 // Points the record's shortcut slot for `field`'s name, if it has one, at
-// `field`. The name's hash is set (the reader made it).
+// `field`. The field was made by the reader: its hash and length are set,
+// and its name can be read in whole words.
 void set_shortcut(AdifRecord* record, AdifField* field) {
   const ShortcutEntry& entry = shortcut_table.entry[field->name_hash & 63];
-  if (entry.hash == field->name_hash && is_name(field->name, entry.name)) {
+  if (entry.hash == field->name_hash && entry.length == field->name_length &&
+      same_name_words(entry.name, field->name, entry.length)) {
     record->*entry.slot = field;
   }
 }
