@@ -1,8 +1,12 @@
 // ADIF reading: the record model, its field tree and the line reader.
 //
 // A record holds its fields in an AA tree keyed by name (strcmp order), plus
-// shortcut slots for the fields the rest of Ledgerly looks at most. The reader
-// turns one input line per call into fields of the pending record.
+// shortcut slots for the fields the rest of Ledgerly looks at most. The
+// conversion's block reader (adif_reader.h) lists a record's fields instead,
+// as the conversion looks fields up by name number and never walks them in
+// order; find_record_field finds a field in either kind of record. The line
+// reader, parse_ADIF, turns one input line per call into fields of the
+// pending record.
 #pragma once
 
 #include <cstddef>

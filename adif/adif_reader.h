@@ -78,6 +78,7 @@ struct NameTable {
   size_t count;        // names held
   uint32_t stamp;      // the current record's; never 0 once in use
   uint64_t serial;     // tells this table's numbers from another's (AdifRecord::name_table)
+  AdifStorage* texts;  // the names' copies
 };
 
 // Makes an empty table with a serial no other table of the process has.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "adif/adif_reader.h"
+#include "adif/storage.h"
 
 namespace {
 
@@ -43,8 +44,10 @@ bool name_table_grow(NameTable& names) {
 
 bool name_table_insert(NameTable& names, size_t at, AdifField* field) {
   auto length = static_cast<size_t>(field->name_length);
-  auto* copy = static_cast<char*>(std::calloc((length + 8) & ~size_t{7}, 1));
+  size_t padded = (length + 8) & ~size_t{7};
+  auto* copy = static_cast<char*>(storage_allocate(names.texts, padded));
   if (!copy) return false;
+  std::memset(copy + padded - 8, 0, 8);
   std::memcpy(copy, field->name, length);
   names.buckets[at] = NameEntry{copy, field->name_hash, field->name_length,
                                 static_cast<int32_t>(++names.count), names.stamp};
@@ -53,7 +56,7 @@ bool name_table_insert(NameTable& names, size_t at, AdifField* field) {
 }
 
 void name_table_release(NameTable& names) {
-  for (size_t at = 0; at < names.size; ++at) std::free(const_cast<char*>(names.buckets[at].name));
+  storage_release(names.texts);
   std::free(names.buckets);
   names = NameTable{};
 }
