@@ -154,17 +154,18 @@ struct AdifReader {
 // `encoding`. Returns false when memory runs out. The stream stays the caller's.
 bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding);
 
-// Reads on to the end of the line in hand, or to an <EOH> or <EOR> on it,
+// Reads lines up to an <EOH> or <EOR>, a message or the end of the input,
 // adding the fields met to the pending `record` (made with its first field),
-// and returns how it stopped, as parse_ADIF does. The record has no field
-// tree: a conversion needs none, and building one for every record twice
-// would be most of its work. Its fields are linked newest first from
-// `fields` (the first of each name, as a tree keeps it) and found with
-// find_record_field; the shortcut slots are set as usual; the next call goes on with
-// the text after an <EOR>. A message, if any, is left malloc'ed in `message`
-// (owned by the caller, who passes it in null). After ADIF_EOF check
-// `read_failed` and `out_of_memory`: either means the pass did not see the
-// whole log.
+// and returns how it stopped, as parse_ADIF does for one line (ADIF_CONTINUE
+// with a message, which the caller takes before the next call). The record
+// has no field tree: a conversion needs none, and building one for every
+// record twice would be most of its work. Its fields are linked newest first
+// from `fields` (the first of each name, as a tree keeps it) and found with
+// find_record_field; the shortcut slots are set as usual. The next call goes
+// on with the text after an <EOR>. A message, if any, is left malloc'ed in
+// `message` (owned by the caller, who passes it in null). After ADIF_EOF
+// check `read_failed` and `out_of_memory`: either means the pass did not see
+// the whole log.
 ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message);
 
 // Rewinds the input and starts reading again from `start` bytes into it (a

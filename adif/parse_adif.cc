@@ -21,11 +21,12 @@ inline char upper_byte(char c) {
 
 // The number at `text` by the rules of parse_decimal, inlined into the reader.
 inline int32_t decimal_value(const char* text) {
-  // Nearly every length is one to four digits: no sign, no overflow.
+  // Nearly every length is one to four digits, and a date eight: no sign,
+  // and up to nine digits no overflow.
   unsigned digit = static_cast<unsigned char>(*text) - '0';
   if (digit <= 9) {
     int32_t short_value = static_cast<int32_t>(digit);
-    for (int i = 1; i < 5; ++i) {
+    for (int i = 1; i < 9; ++i) {
       unsigned next = static_cast<unsigned char>(text[i]) - '0';
       if (next > 9) return short_value;
       short_value = short_value * 10 + static_cast<int32_t>(next);
@@ -725,8 +726,13 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
 
 ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message) {
   if (!reader.buffer || reader.out_of_memory) return ADIF_EOF;
-  ParseStatus status = reader.in_line ? ADIF_CONTINUE : next_line(reader, message);
-  if (status == ADIF_CONTINUE) status = scan_line(reader, record, message);
+  ParseStatus status;
+  do {
+    status = reader.in_line ? ADIF_CONTINUE : next_line(reader, message);
+    if (status == ADIF_CONTINUE) status = scan_line(reader, record, message);
+    // The block reader goes on to the next line until there is something to
+    // hand over; parse_ADIF stops after its line.
+  } while (status == ADIF_CONTINUE && !message && !reader.line_by_line && !reader.out_of_memory);
   if (status == ADIF_TRUNCATED && !message && !reader.line_by_line) {
     // What was left out cannot be told: memory ran out for its message.
     reader.out_of_memory = true;

@@ -87,6 +87,24 @@ LineStyle make_line_style(const CsvStyle& style) {
 // quote doubled. One pass finds what the value holds.
 void put_text_cell(LineBuffer& line, const char* value, size_t length, bool always_quoted,
                    const CellBytes& bytes) {
+  // The usual cell fits the buffer and needs no quotes of its own: copied
+  // while it is checked, and kept when the check finds nothing.
+  if (length + 2 <= sizeof line.bytes - line.used) {
+    char* out = line.bytes + line.used + (always_quoted ? 1 : 0);
+    unsigned char found = 0;
+    for (size_t i = 0; i < length; ++i) {
+      out[i] = value[i];
+      found |= bytes.kind[static_cast<unsigned char>(value[i])];
+    }
+    if (!found) {
+      if (always_quoted) {
+        line.bytes[line.used] = '"';
+        out[length] = '"';
+      }
+      line.used += length + (always_quoted ? 2 : 0);
+      return;
+    }
+  }
   unsigned char holds = 0;
   const char* end = value + length;
   for (const char* c = value; c != end; ++c) holds |= bytes.kind[static_cast<unsigned char>(*c)];
