@@ -136,6 +136,7 @@ struct AdifReader {
   size_t capacity;
   size_t pos;        // next byte to scan
   size_t end;        // end of the data read
+  size_t clean_end;  // the data before it holds no NUL byte (checked as it was read)
   size_t line_end;   // while `in_line`: end of the line's text
   size_t line_next;  // while `in_line`: start of the next line
   bool in_line;      // a line is being scanned (text after <EOR> is left)

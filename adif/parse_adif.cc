@@ -339,7 +339,15 @@ size_t fill_line(AdifReader& reader, size_t want) {
   return added;
 }
 
+// Moves `clean_end` past the data from `from` that holds no NUL byte.
+void check_for_nul(AdifReader& reader, size_t from) {
+  const void* nul = std::memchr(reader.buffer + from, '\0', reader.end - from);
+  reader.clean_end =
+      nul ? static_cast<size_t>(static_cast<const char*>(nul) - reader.buffer) : reader.end;
+}
+
 size_t fill(AdifReader& reader, size_t want) {
+  size_t start = reader.end;
   size_t room = reader.capacity - reader.end;
   if (want > room) want = room;
   size_t added = 0;
@@ -362,6 +370,8 @@ size_t fill(AdifReader& reader, size_t want) {
     }
   }
   reader.buffer[reader.end] = '\0';
+  // Checked once as it is read, the data spares each line a search for NUL.
+  if (reader.clean_end == start) check_for_nul(reader, start);
   return added;
 }
 
@@ -373,6 +383,12 @@ void compact(AdifReader& reader) {
   if (reader.in_line) {
     reader.line_end -= reader.pos;
     reader.line_next -= reader.pos;
+  }
+  if (reader.clean_end >= reader.pos) {
+    reader.clean_end -= reader.pos;
+  } else {
+    reader.end = kept;
+    check_for_nul(reader, 0);
   }
   reader.pos = 0;
   reader.end = kept;
@@ -414,7 +430,7 @@ bool report_nul(const AdifReader& reader, size_t from, size_t to, char*& message
 // the message.
 ParseStatus next_line(AdifReader& reader, char*& message) {
   if (reader.line_by_line) {
-    reader.pos = reader.end = 0;
+    reader.pos = reader.end = reader.clean_end = 0;
     fill(reader, reader.capacity);
   } else {
     read_ahead(reader, longest_line + 2 + lookahead_bytes);
@@ -435,7 +451,10 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   // and the conversion fails on the read error.
   if (!terminated && reader.read_failed) return ADIF_EOF;
   size_t shown = length < longest_line + 1 ? length : longest_line + 1;
-  if (report_nul(reader, reader.pos, reader.pos + shown, message)) return ADIF_TRUNCATED;
+  if (reader.pos + shown > reader.clean_end &&
+      report_nul(reader, reader.pos, reader.pos + shown, message)) {
+    return ADIF_TRUNCATED;
+  }
   bool fits =
       terminated ? length <= longest_line : reader.input_ended && length <= longest_line + 1;
   if (!fits) {
@@ -537,7 +556,7 @@ ValueEnd complete_value(AdifReader& reader, size_t value, int32_t length, Joined
   }
   missing -= have;
   while (missing > 0) {
-    reader.pos = reader.end = 0;
+    reader.pos = reader.end = reader.clean_end = 0;
     reader.in_line = false;
     size_t got = fill(reader, missing);
     if (got == 0) return reader.read_failed ? VALUE_FAILED : VALUE_INPUT_ENDED;
@@ -602,7 +621,8 @@ inline ParseStatus read_value(AdifReader& reader, const char* name, size_t name_
   if (end > reader.end) {
     return read_long_value(reader, name, name_length, value, length, record, message);
   }
-  if (end > reader.line_next && report_nul(reader, reader.line_next, end, message)) {
+  if (end > reader.line_next && end > reader.clean_end &&
+      report_nul(reader, reader.line_next, end, message)) {
     return ADIF_TRUNCATED;
   }
   end = recovered_end(reader, value, length);

@@ -189,7 +189,20 @@ TEST(Hostile, InputCutOff) {
 }
 
 TEST(Hostile, NulBytes) {
+  // Past the reader's first block (the data is checked for NUL as it is read).
+  std::string many;
+  std::string rows = "CALL\n";
+  for (int k = 0; k < 20000; ++k) {
+    many += "<CALL:4>K1AB<EOR>\n";
+    rows += "K1AB\n";
+  }
   expect_outcomes({
+      {"NUL in a line of a later block",
+       many + "<CALL:4>W1\0AW<EOR>\n"s,
+       ADIF_TRUNCATED,
+       20000,
+       rows,
+       {truncated + "<CALL:4>W1"}},
       {"NUL inside a line ends its text: the line counts as cut",
        "<CALL:4>K1AB<EOR>\n<CALL:4>W1\0AW<EOR>\n<CALL:4>N0CA<EOR>\n"s,
        ADIF_TRUNCATED,
