@@ -219,6 +219,7 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
   if (field && !made) {
     made = static_cast<AdifRecord*>(storage_allocate(storage, sizeof(AdifRecord)));
     if (made) std::memset(made, 0, sizeof(AdifRecord));
+    if (made && names) made->name_table = names->serial;
   }
   if (!field || !made) {
     if (record) {
@@ -256,7 +257,6 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
   field->name_id = 0;
   record = made;
   record->storage = storage;
-  if (names) record->name_table = names->serial;
   set_shortcut(record, field);
   return link_field(record, field, names, message);
 }
