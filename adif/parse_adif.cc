@@ -384,15 +384,13 @@ void compact(AdifReader& reader) {
     reader.line_end -= reader.pos;
     reader.line_next -= reader.pos;
   }
-  if (reader.clean_end >= reader.pos) {
-    reader.clean_end -= reader.pos;
-  } else {
-    reader.end = kept;
-    check_for_nul(reader, 0);
-  }
+  // A NUL before `pos` was read past: the data kept is searched again.
+  bool searched = reader.clean_end >= reader.pos;
+  reader.clean_end = searched ? reader.clean_end - reader.pos : 0;
   reader.pos = 0;
   reader.end = kept;
   reader.buffer[kept] = '\0';
+  if (!searched) check_for_nul(reader, 0);
 }
 
 // Makes at least `ahead` bytes available after `pos`, or all that is left.
