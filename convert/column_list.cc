@@ -165,7 +165,8 @@ int32_t find_slot(const ColumnList& columns, const AdifRecord* record, const Adi
   return slot;
 }
 
-// slot_of, inlined where a name's column is known by its number.
+// The slot of `field`'s column, or -1: read inline from `id_slots` when the
+// number's column is known, else by find_slot.
 inline int32_t slot_of(const ColumnList& columns, const AdifRecord* record,
                        const AdifField* field) {
   const ColumnIndex& index = *columns.index;
