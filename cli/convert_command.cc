@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "convert/convert.h"
+#include "convert/output_format.h"
 #include "ledgerly_version.h"
 #include "os/input_file.h"
 #include "os/terminal.h"
@@ -95,10 +96,9 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
   if (std::strcmp(argument, "--bom") == 0) {
     line.options.bom = line.csv_option_given = true;
   } else if ((value = option_value("--format", argc, argv, i))) {
-    if (std::strcmp(value, "csv") != 0 && std::strcmp(value, "xlsx") != 0) {
+    if (!output_format_named(value, line.options.format)) {
       return usage_error(err, "unknown format ", value);
     }
-    line.options.format = value[0] == 'x' ? FORMAT_XLSX : FORMAT_CSV;
     line.format_given = true;
   } else if ((value = option_value("--columns", argc, argv, i))) {
     line.options.columns = value;
@@ -127,10 +127,9 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
 // status of a usage error.
 int settle(CommandLine& line, FILE* err) {
   if (!line.input) return usage_error(err, "no INPUT given", "");
-  if (!line.format_given && line.output && is_workbook_path(line.output)) {
-    line.options.format = FORMAT_XLSX;
-  }
-  if (line.options.format == FORMAT_XLSX && line.csv_option_given) {
+  if (!line.format_given && line.output) output_format_of_path(line.output, line.options.format);
+  const OutputFormatRow& format = output_format(line.options.format);
+  if (!format.takes_csv_style && line.csv_option_given) {
     return usage_error(err, "--dates, --separator and --bom are for CSV output", "");
   }
   if (line.output) return -1;
@@ -138,7 +137,8 @@ int settle(CommandLine& line, FILE* err) {
     line.output = "-";
     return -1;
   }
-  size_t size = std::strlen(line.input) + 7;  // room for .xlsx in place of .CSV
+  size_t extension = std::strcspn(format.extensions, ";");
+  size_t size = std::strlen(line.input) + extension + 5;  // room for the extension or .CSV
   line.derived.reset(static_cast<char*>(std::malloc(size)));
   if (!line.derived) {
     std::fputs("ledgerly-convert: out of memory; nothing was written\n", err);
@@ -147,8 +147,9 @@ int settle(CommandLine& line, FILE* err) {
   char* derived = line.derived.get();
   derive_CSV_path(line.input, derived, size);
   size_t length = std::strlen(derived);
-  if (line.options.format == FORMAT_XLSX && length >= 4) {
-    std::memcpy(derived + length - 4, ".xlsx", 6);
+  if (length >= 4) {  // the format's own extension in place of .CSV
+    std::memcpy(derived + length - 4, format.extensions, extension);
+    derived[length - 4 + extension] = '\0';
   }
   line.output = derived;
   return -1;
@@ -193,9 +194,7 @@ void print_message(void* context, const char* text) {
   ++printer->printed;
 }
 
-const char* output_kind(const CommandLine& line) {
-  return line.options.format == FORMAT_XLSX ? "workbook" : "CSV";
-}
+const char* output_kind(const CommandLine& line) { return output_format(line.options.format).kind; }
 
 // Says why the conversion failed; returns EXIT_FAILED.
 int report_failure(FILE* err, const CommandLine& line, const ConversionResult& result) {
@@ -252,7 +251,7 @@ int report(FILE* err, const CommandLine& line, const Printer& printer,
   if (result.status == CONVERSION_FAILED) return report_failure(err, line, result);
   if (printer.printed) std::fputc('\n', err);
   std::fprintf(err, "Converted %0d ADIF records to %s\n", result.records,
-               line.options.format == FORMAT_XLSX ? "an Excel workbook" : "CSV format");
+               output_format(line.options.format).done_text);
   if (result.status == CONVERSION_DONE) return EXIT_CONVERTED;
   std::fprintf(err,
                "ledgerly-convert: stopped early (see the messages above); "

@@ -11,7 +11,7 @@
 
 struct AdxReader;
 struct ColumnIndex;
-struct XlsxWriter;
+struct FormatWriter;
 
 // The CSV columns in column order: a table of name pointers ended by its first
 // null slot. The table grows as names arrive, so no name is ever dropped.
@@ -71,7 +71,7 @@ struct ConversionResult {
 void fail_conversion(ConversionResult& result, ConversionFailure failure, int error,
                      const char* detail);
 
-// The output formats.
+// The output formats: the rows of output_formats (output_format.h).
 enum OutputFormat {
   FORMAT_CSV = 0,  // the CSV file, in the style of `csv`
   FORMAT_XLSX = 1  // an Excel workbook with typed cells
@@ -113,10 +113,11 @@ bool open_log_source(LogSource& source, FILE* input, const LogIdentity& identity
 // Releases the readers of `source` (not its stream).
 void close_log_source(LogSource& source);
 
-// Where the records go: a CSV stream, or a workbook.
+// Where the records go: a writer of `format`, begun by the caller (the
+// format's begin), ended or discarded by the conversion.
 struct OutputTarget {
-  FILE* stream;          // CSV
-  XlsxWriter* workbook;  // workbook (xlsx_begin); ended or discarded by the conversion
+  OutputFormat format;
+  FormatWriter* writer;
 };
 
 // Converts the log of `source` into `target` in two passes (columns first,

@@ -8,18 +8,17 @@
 #include "adif/adx_reader.h"
 #include "convert/column_index.h"
 #include "convert/convert.h"
-#include "convert/xlsx_writer.h"
+#include "convert/output_format.h"
 
 namespace {
 
 // What one pass saw.
 struct Pass {
-  int records;         // ends of record with a record
-  ParseStatus end;     // the status that ended it
-  bool incomplete;     // something of the log is not in the output
-  bool write_failed;   // the output could not be written
-  int write_error;     // errno value of the failed write
-  char* write_detail;  // the workbook library's text of it (malloc'ed)
+  int records;        // ends of record with a record
+  ParseStatus end;    // the status that ended it
+  bool incomplete;    // something of the log is not in the output
+  bool write_failed;  // the output could not be written
+  OutputFault fault;  // why (its detail malloc'ed)
 };
 
 // Hands `text`, about `record`, to the sink: every message of both passes to
@@ -64,38 +63,27 @@ bool source_read_failed(const LogSource& source, int& error) {
 }
 
 // Writes the header row; false when the output cannot take it.
-bool write_header(OutputTarget& target, const ColumnList& columns, const CsvStyle& style,
-                  Pass& pass) {
-  if (target.workbook) {
-    if (xlsx_write_header(target.workbook, columns, pass.write_detail)) return true;
-    pass.write_failed = true;
-    return false;
-  }
-  write_CSV_header(target.stream, columns, style);
-  return true;
+bool write_header(OutputTarget& target, const ColumnList& columns, Pass& pass) {
+  if (output_format(target.format).header(target.writer, columns, pass.fault)) return true;
+  pass.write_failed = true;
+  return false;
 }
 
 // Writes one record's row; false when the output failed (the pass then stops).
 bool write_row(OutputTarget& target, const AdifRecord* record, const ColumnList& columns,
-               const CsvStyle& style, MessageSink& sink, Pass& pass) {
-  if (target.workbook) {
-    char* message = nullptr;
-    bool written = xlsx_write_record(target.workbook, record, columns, message, pass.write_detail);
-    take_message(sink, 0, record, message);
-    pass.write_failed = !written;
-    return written;
-  }
-  write_CSV_record(target.stream, record, columns, style);
-  if (!std::ferror(target.stream)) return true;
-  pass.write_failed = true;
-  pass.write_error = errno ? errno : EIO;
-  return false;
+               MessageSink& sink, Pass& pass) {
+  char* message = nullptr;
+  bool written =
+      output_format(target.format).row(target.writer, record, columns, message, pass.fault);
+  take_message(sink, 0, record, message);
+  pass.write_failed = !written;
+  return written;
 }
 
 // Runs one pass. Pass 1 (`columns` being collected) writes nothing; pass 2
 // writes a row per record into `target`.
 void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnList& written,
-              OutputTarget& target, const CsvStyle& style, MessageSink& sink, Pass& pass) {
+              OutputTarget& target, MessageSink& sink, Pass& pass) {
   AdifRecord* record = nullptr;
   char* message = nullptr;
   int name_count = columns.index ? columns.index->held : 0;
@@ -105,7 +93,7 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
     if (status == ADIF_EOR && record) {
       if (number == 1) {
         collect_record_names(record, columns, name_count);
-      } else if (!write_row(target, record, written, style, sink, pass)) {
+      } else if (!write_row(target, record, written, sink, pass)) {
         status = ADIF_EOF;
       }
       ++pass.records;
@@ -130,6 +118,21 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
     pass.incomplete = true;
   }
   free_record(record);
+}
+
+// Ends the output, or discards it when the conversion failed; the writer is
+// gone afterwards either way.
+void end_output(OutputTarget& target, ConversionResult& result) {
+  if (!target.writer) return;
+  const OutputFormatRow& format = output_format(target.format);
+  OutputFault fault{};
+  if (result.status == CONVERSION_FAILED) {
+    format.discard(target.writer);
+  } else if (!format.end(target.writer, fault)) {
+    fail_conversion(result, FAILED_WRITING, fault.error, fault.detail);
+  }
+  std::free(fault.detail);
+  target.writer = nullptr;
 }
 
 // The columns the user chose, in the order given (upper-cased like field
@@ -187,11 +190,6 @@ void close_log_source(LogSource& source) {
 ConversionResult convert_log(LogSource& source, OutputTarget& target, const OutputOptions& options,
                              MessageSink& sink) {
   ConversionResult result{};
-  CsvStyle style{};
-  style.separator = options.separator;
-  style.iso_dates = options.iso_dates;
-  style.bom = options.bom;
-  style.crlf = options.crlf;
   ColumnList found{};
   ColumnList chosen{};
   Pass first{};
@@ -201,7 +199,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   bool ready =
       init_column_list(found) && (!options.columns || choose_columns(options.columns, chosen));
   if (ready) {
-    run_pass(source, 1, found, found, target, style, sink, first);
+    run_pass(source, 1, found, found, target, sink, first);
     if (source.adif.recovered > 0) {
       char text[120];
       std::snprintf(text, sizeof text,
@@ -215,39 +213,30 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
     fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
   } else if (source_read_failed(source, error)) {
     fail_conversion(result, FAILED_READING, error, nullptr);
-  } else if (!write_header(target, columns, style, second)) {
-    fail_conversion(result, FAILED_TOO_WIDE, 0, second.write_detail);
+  } else if (!write_header(target, columns, second)) {
+    fail_conversion(result, FAILED_TOO_WIDE, 0, second.fault.detail);
   } else if (!restart_log(source)) {
     fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
   } else {
-    run_pass(source, 2, found, columns, target, style, sink, second);
+    run_pass(source, 2, found, columns, target, sink, second);
     if (source_out_of_memory(source) || sink.lost) {
       fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     } else if (source_read_failed(source, error)) {
       fail_conversion(result, FAILED_READING, error, nullptr);
     } else if (second.write_failed) {
-      fail_conversion(result, FAILED_WRITING, second.write_error, second.write_detail);
+      fail_conversion(result, FAILED_WRITING, second.fault.error, second.fault.detail);
     } else if (second.records != first.records || second.end != first.end) {
       fail_conversion(result, FAILED_LOG_CHANGED, 0, nullptr);
     }
   }
-  if (target.workbook) {
-    char* detail = nullptr;
-    if (result.status == CONVERSION_FAILED) {
-      xlsx_discard(target.workbook);
-    } else if (!xlsx_end(target.workbook, detail)) {
-      fail_conversion(result, FAILED_WRITING, errno, detail);
-    }
-    std::free(detail);
-    target.workbook = nullptr;
-  }
+  end_output(target, result);
   if (result.status != CONVERSION_FAILED) {
     result.status = second.incomplete ? CONVERSION_INCOMPLETE : CONVERSION_DONE;
   }
   result.records = second.records;
   result.end = second.end;
-  std::free(first.write_detail);
-  std::free(second.write_detail);
+  std::free(first.fault.detail);
+  std::free(second.fault.detail);
   free_column_list(found);
   free_column_list(chosen);
   return result;
@@ -263,10 +252,16 @@ struct StreamConversion {
   OutputTarget target;
   bool opened;
   StreamConversion(FILE* input, FILE* output, MessageLog& log)
-      : source{}, sink{&log, nullptr, nullptr, false}, target{output, nullptr} {
-    opened = open_log_source(source, input, LogIdentity{});
+      : source{}, sink{&log, nullptr, nullptr, false}, target{FORMAT_CSV, nullptr} {
+    char* error = nullptr;
+    target.writer = csv_output_begin(OutputPlace{output, nullptr, nullptr}, OutputOptions{}, error);
+    std::free(error);
+    opened = target.writer && open_log_source(source, input, LogIdentity{});
   }
-  ~StreamConversion() { close_log_source(source); }
+  ~StreamConversion() {
+    close_log_source(source);
+    csv_output_discard(target.writer);
+  }
 };
 
 }  // namespace
@@ -274,14 +269,13 @@ struct StreamConversion {
 int process_ADIF_records(FILE* input, FILE* output, ColumnList& columns, bool collect_columns,
                          MessageLog& log, ParseStatus* end_status) {
   StreamConversion conversion(input, output, log);
-  CsvStyle style{};
   Pass pass{};
   pass.end = ADIF_EOF;
   if (conversion.opened) {
-    run_pass(conversion.source, collect_columns ? 1 : 2, columns, columns, conversion.target, style,
+    run_pass(conversion.source, collect_columns ? 1 : 2, columns, columns, conversion.target,
              conversion.sink, pass);
   }
-  std::free(pass.write_detail);
+  std::free(pass.fault.detail);
   if (end_status) *end_status = pass.end;
   return pass.records;
 }

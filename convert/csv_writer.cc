@@ -3,12 +3,14 @@
 // A line is put together in a local buffer and handed to the stream in one
 // block write (or a few, for a line longer than the buffer), instead of one
 // library call per separator, quote and cell.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "convert/cell_kind.h"
 #include "convert/column_index.h"
 #include "convert/convert.h"
+#include "convert/output_format.h"
 
 namespace {
 
@@ -254,3 +256,51 @@ void write_CSV_record(FILE* output, const AdifRecord* record, const ColumnList& 
   put_byte(line, '\n');
   flush_line(line);
 }
+
+namespace {
+
+// The CSV writer behind the format table: the stream and its style.
+struct CsvOutput {
+  FILE* stream;
+  CsvStyle style;
+};
+
+CsvOutput* csv_output(FormatWriter* writer) { return reinterpret_cast<CsvOutput*>(writer); }
+
+}  // namespace
+
+FormatWriter* csv_output_begin(const OutputPlace& place, const OutputOptions& options,
+                               char*& error) {
+  error = nullptr;
+  auto* output = static_cast<CsvOutput*>(std::calloc(1, sizeof(CsvOutput)));
+  if (!output) return nullptr;
+  output->stream = place.stream;
+  output->style.separator = options.separator;
+  output->style.iso_dates = options.iso_dates;
+  output->style.bom = options.bom;
+  output->style.crlf = options.crlf;
+  return reinterpret_cast<FormatWriter*>(output);
+}
+
+bool csv_output_header(FormatWriter* writer, const ColumnList& columns, OutputFault&) {
+  CsvOutput* output = csv_output(writer);
+  write_CSV_header(output->stream, columns, output->style);
+  return true;
+}
+
+bool csv_output_row(FormatWriter* writer, const AdifRecord* record, const ColumnList& columns,
+                    char*&, OutputFault& fault) {
+  CsvOutput* output = csv_output(writer);
+  write_CSV_record(output->stream, record, columns, output->style);
+  if (!std::ferror(output->stream)) return true;
+  fault.error = errno ? errno : EIO;
+  return false;
+}
+
+bool csv_output_end(FormatWriter* writer, OutputFault&) {
+  // The stream is the conversion path's: it flushes, commits and closes it.
+  csv_output_discard(writer);
+  return true;
+}
+
+void csv_output_discard(FormatWriter* writer) { std::free(csv_output(writer)); }

@@ -10,7 +10,7 @@
 #include <new>
 
 #include "convert/convert.h"
-#include "convert/xlsx_writer.h"
+#include "convert/output_format.h"
 #include "os/input_file.h"
 #include "os/output_file.h"
 
@@ -29,7 +29,7 @@ struct RunFiles {
   FILE* opened = nullptr;          // the log, when opened here
   FILE* spooled = nullptr;         // its temporary copy, when it could not be read twice
   OutputFile output{};             // the output being written, unless standard output
-  OutputFile piped{};              // a workbook for standard output, before it is copied there
+  OutputFile piped{};              // a file-writing format's output bound for standard output
   ~RunFiles() {
     if (opened) std::fclose(opened);
     if (spooled) std::fclose(spooled);
@@ -99,16 +99,37 @@ bool output_is_input(const ConversionRequest& request, const FileIdentity& input
   return known && same_identity(input, output);
 }
 
-// Starts the output: a temporary file beside the target (or, for a workbook
-// on standard output, in the temporary folder). False after `fail`.
+// Starts the writer of the output's format at `place`; false after `fail`.
+bool begin_writer(const ConversionRequest& request, const OutputPlace& place, OutputTarget& target,
+                  ConversionResult& result) {
+  char* detail = nullptr;
+  target.format = request.options.format;
+  target.writer = output_format(target.format).begin(place, request.options, detail);
+  if (!target.writer && !detail) {
+    fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+  } else if (!target.writer) {
+    fail_conversion(result, FAILED_NO_OUTPUT, errno, detail);
+  }
+  std::free(detail);
+  return target.writer != nullptr;
+}
+
+// Starts the output: a temporary file beside the target (or, for a format
+// written by path bound for standard output, in the temporary folder). False
+// after `fail`.
 bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarget& target,
                   ConversionResult& result) {
+  const OutputFormatRow& format = output_format(request.options.format);
   bool to_standard_output = is_dash(request.output_path);
   int error = 0;
-  if (to_standard_output && request.options.format == FORMAT_CSV) {
-    target.stream = request.standard_output;
-    if (target.stream) set_binary_mode(target.stream);
-    return target.stream || (fail_conversion(result, FAILED_NO_OUTPUT, EBADF, nullptr), false);
+  if (to_standard_output && !format.writes_by_path) {
+    if (!request.standard_output) {
+      fail_conversion(result, FAILED_NO_OUTPUT, EBADF, nullptr);
+      return false;
+    }
+    set_binary_mode(request.standard_output);
+    return begin_writer(request, OutputPlace{request.standard_output, nullptr, nullptr}, target,
+                        result);
   }
   // An existing output that cannot be opened for writing (read-only, or
   // locked by another program) is refused, as it would be if written in place.
@@ -121,41 +142,36 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
     }
     std::fclose(probe);
   }
-  // Only a workbook needs the temporary folder: for the library's row files,
-  // and, bound for standard output, for the workbook itself.
+  // Only a format that asks for it gets the temporary folder: for its scratch
+  // files, and, bound for standard output, for the output itself.
   char folder[1024] = "";
-  bool have_folder =
-      request.options.format == FORMAT_XLSX && temporary_folder(folder, sizeof folder);
+  bool have_folder = format.uses_temp_folder && temporary_folder(folder, sizeof folder);
   OutputFile& file = to_standard_output ? files.piped : files.output;
-  static const char piped_name[] = "/ledgerly-output.xlsx";
-  char piped_path[sizeof folder + sizeof piped_name] = "";
+  static const char piped_name[] = "/ledgerly-output";
+  char piped_path[sizeof folder + sizeof piped_name + 16] = "";
   if (to_standard_output) {
-    size_t used = std::strlen(folder);
-    std::memcpy(piped_path, folder, used);
-    std::memcpy(piped_path + used, piped_name, sizeof piped_name);
+    std::snprintf(piped_path, sizeof piped_path, "%s%s%.*s", folder, piped_name,
+                  static_cast<int>(std::strcspn(format.extensions, ";")), format.extensions);
   }
   const char* path = to_standard_output ? piped_path : request.output_path;
   if (!output_file_begin(file, path, error)) {
     fail_conversion(result, FAILED_NO_OUTPUT, error, nullptr);
     return false;
   }
-  if (request.options.format == FORMAT_CSV) {
-    // Large blocks: a write call per 256 KiB of CSV rather than per 8 KiB.
+  if (!format.writes_by_path) {
+    // Large blocks: a write call per 256 KiB rather than per 8 KiB.
     files.buffer.reset(new (std::nothrow) char[output_buffer_bytes]);
     if (files.buffer) std::setvbuf(file.stream, files.buffer.get(), _IOFBF, output_buffer_bytes);
-    target.stream = file.stream;
-    return true;
+    return begin_writer(request, OutputPlace{file.stream, nullptr, nullptr}, target, result);
   }
-  std::fclose(file.stream);  // the workbook library writes the file by its path
+  std::fclose(file.stream);  // the writer writes the file by its path
   file.stream = nullptr;
-  char* detail = nullptr;
-  target.workbook = xlsx_begin(output_file_path(file), have_folder ? folder : nullptr, detail);
-  if (!target.workbook) fail_conversion(result, FAILED_NO_OUTPUT, errno, detail);
-  std::free(detail);
-  return target.workbook != nullptr;
+  return begin_writer(request,
+                      OutputPlace{nullptr, output_file_path(file), have_folder ? folder : nullptr},
+                      target, result);
 }
 
-// Copies the finished workbook at `path` to `output`; false after `fail`.
+// Copies the finished output at `path` to `output`; false after `fail`.
 bool copy_to(const char* path, FILE* output, ConversionResult& result) {
   FILE* file = std::fopen(path, "rb");
   char block[65536];
@@ -213,7 +229,7 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
   LogSource source{};
   if (!open_log_source(source, input, identity)) {
     fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
-    if (target.workbook) xlsx_discard(target.workbook);
+    output_format(target.format).discard(target.writer);
     return result;
   }
   result = convert_log(source, target, request.options, sink);

@@ -14,6 +14,7 @@
 #include "adif/adif_reader.h"
 #include "convert/cell_kind.h"
 #include "convert/column_index.h"
+#include "convert/output_format.h"
 
 namespace {
 
@@ -447,4 +448,29 @@ void xlsx_discard(XlsxWriter* writer) {
     lxw_workbook_free(writer->workbook);
   }
   free_writer(writer);
+}
+
+// The workbook behind the format table: the XlsxWriter itself.
+FormatWriter* xlsx_output_begin(const OutputPlace& place, const OutputOptions&, char*& error) {
+  return reinterpret_cast<FormatWriter*>(xlsx_begin(place.path, place.temp_folder, error));
+}
+
+bool xlsx_output_header(FormatWriter* writer, const ColumnList& columns, OutputFault& fault) {
+  return xlsx_write_header(reinterpret_cast<XlsxWriter*>(writer), columns, fault.detail);
+}
+
+bool xlsx_output_row(FormatWriter* writer, const AdifRecord* record, const ColumnList& columns,
+                     char*& message, OutputFault& fault) {
+  return xlsx_write_record(reinterpret_cast<XlsxWriter*>(writer), record, columns, message,
+                           fault.detail);
+}
+
+bool xlsx_output_end(FormatWriter* writer, OutputFault& fault) {
+  if (xlsx_end(reinterpret_cast<XlsxWriter*>(writer), fault.detail)) return true;
+  fault.error = errno;
+  return false;
+}
+
+void xlsx_output_discard(FormatWriter* writer) {
+  xlsx_discard(reinterpret_cast<XlsxWriter*>(writer));
 }

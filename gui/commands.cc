@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "convert/output_format.h"
 #include "gui/main_window.h"
 #include "gui/resource.h"
 #include "ledgerly_version.h"
@@ -173,7 +174,7 @@ ConversionResult convert_files(const char* input_path, const char* output_path, 
   ConversionRequest request{};
   request.input_path = input_path;
   request.output_path = output_path;
-  request.options.format = is_workbook_path(output_path) ? FORMAT_XLSX : FORMAT_CSV;
+  output_format_of_path(output_path, request.options.format);
   MessageSink sink{};
   sink.log = &log;
   return run_conversion(request, sink);
@@ -196,11 +197,11 @@ void convert_command() {
     return;
   }
   if (result.records != 0) {
-    char format[string_bytes];
-    load_string(is_workbook_path(front_end.output_path) ? IDS_CONVERTED_WORKBOOK : IDS_CONVERTED,
-                format);
+    OutputFormat format = FORMAT_CSV;
+    output_format_of_path(front_end.output_path, format);
     char text[path_bytes];
-    std::snprintf(text, sizeof text, format, result.records);
+    std::snprintf(text, sizeof text, "Converted %d ADIF records to %s", result.records,
+                  output_format(format).done_text);
     MessageBoxA(nullptr, text, "Done", MB_ICONINFORMATION);
   }
   // Only now: Open pressed while the "Done" box is still up is refused.
