@@ -11,7 +11,8 @@ bool same_identity(const FileIdentity& a, const FileIdentity& b) {
 }
 
 bool same_stamp(const FileStamp& a, const FileStamp& b) {
-  return a.known && b.known && a.size == b.size && a.modified == b.modified;
+  return a.known && b.known && same_identity(a.identity, b.identity) && a.size == b.size &&
+         a.modified == b.modified && a.changed == b.changed;
 }
 
 FILE* spool_to_temporary_file(FILE* source, int& error, bool& read_failed) {

@@ -26,11 +26,15 @@ bool path_identity(const char* path, FileIdentity& id);
 // Returns true when both identities are known and the same file.
 bool same_identity(const FileIdentity& a, const FileIdentity& b);
 
-// Size and time of last change of a file, to notice a log that changes while
-// it is read. Zero-filled, it is unknown.
+// What tells whether a file changed while it was read: its identity, size,
+// time of last write and time of last change of any kind (POSIX: the ctime,
+// which a rewrite changes even when it puts the modification time back;
+// Windows: the change time). Zero-filled, it is unknown.
 struct FileStamp {
+  FileIdentity identity;
   int64_t size;      // bytes
   int64_t modified;  // in the system's own units (ns on POSIX, 100 ns on Windows)
+  int64_t changed;   // the same
   bool known;
 };
 
@@ -38,7 +42,7 @@ struct FileStamp {
 // `stamp` unknown) when the system cannot tell.
 bool stream_stamp(FILE* stream, FileStamp& stamp);
 
-// Returns true when both stamps are known and equal.
+// Returns true when both stamps are known and equal in every part.
 bool same_stamp(const FileStamp& a, const FileStamp& b);
 
 // Returns true when `stream` is a regular file positioned at its start (both

@@ -29,13 +29,22 @@ bool path_identity(const char* path, FileIdentity& id) {
   return true;
 }
 
+// Nanoseconds since the epoch of `time`.
+int64_t nanoseconds(const struct timespec& time) {
+  return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 bool stream_stamp(FILE* stream, FileStamp& stamp) {
   stamp = FileStamp{};
   struct stat info {};
   int descriptor = stream ? fileno(stream) : -1;
   if (descriptor < 0 || fstat(descriptor, &info) != 0) return false;
-  int64_t modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  stamp = FileStamp{static_cast<int64_t>(info.st_size), modified, true};
+  stamp.identity =
+      FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), true};
+  stamp.size = static_cast<int64_t>(info.st_size);
+  stamp.modified = nanoseconds(info.st_mtim);
+  stamp.changed = nanoseconds(info.st_ctim);
+  stamp.known = true;
   return true;
 }
 

@@ -49,9 +49,17 @@ bool stream_stamp(FILE* stream, FileStamp& stamp) {
   HANDLE handle = stream_handle(stream);
   if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return false;
   FILETIME written = info.ftLastWriteTime;
-  stamp =
-      FileStamp{static_cast<int64_t>(join(info.nFileSizeHigh, info.nFileSizeLow)),
-                static_cast<int64_t>(join(written.dwHighDateTime, written.dwLowDateTime)), true};
+  stamp.identity =
+      FileIdentity{info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow), true};
+  stamp.size = static_cast<int64_t>(join(info.nFileSizeHigh, info.nFileSizeLow));
+  stamp.modified = static_cast<int64_t>(join(written.dwHighDateTime, written.dwLowDateTime));
+  // The change time, which a rewrite moves even when it puts the write time
+  // back; 0 where the file system does not keep it.
+  FILE_BASIC_INFO basic{};
+  if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+    stamp.changed = basic.ChangeTime.QuadPart;
+  }
+  stamp.known = true;
   return true;
 }
 

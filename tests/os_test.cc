@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -340,6 +341,28 @@ TEST(FileStamp, ChangesWhenTheFileGrows) {
   ASSERT_TRUE(stream_stamp(reading.get(), after));
   EXPECT_FALSE(same_stamp(before, after));
   EXPECT_FALSE(same_stamp(FileStamp{}, FileStamp{}));
+}
+
+// A rewrite in place that keeps the size and puts the modification time back,
+// as synchronising tools do.
+TEST(FileStamp, ChangesWhenRewrittenWithItsSizeAndTimeKept) {
+  ScratchFolder folder;
+  std::string path = folder.file("log.adi");
+  write_file(path, "<CALL:4>W1AW<EOR>");
+  // A time in whole seconds, which every file system can put back exactly.
+  auto written = std::chrono::floor<std::chrono::seconds>(fs::last_write_time(path));
+  fs::last_write_time(path, written);
+  FilePtr reading = open_file(path, "rb");
+  FileStamp before{}, after{};
+  ASSERT_TRUE(stream_stamp(reading.get(), before));
+  FilePtr rewriting = open_file(path, "r+b");
+  std::fputs("<CALL:4>K1JT", rewriting.get());
+  rewriting.reset();
+  fs::last_write_time(path, written);
+  ASSERT_TRUE(stream_stamp(reading.get(), after));
+  EXPECT_EQ(after.size, before.size);
+  EXPECT_EQ(after.modified, before.modified);
+  EXPECT_FALSE(same_stamp(before, after));
 }
 
 // Returns a stream reading a pipe that holds `bytes` and then ends.

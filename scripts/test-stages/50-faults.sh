@@ -205,28 +205,42 @@ done
 status=0
 wait "$pid" || status=$?
 changed "$status" "log growing during the conversion"
-# Cut to half between the passes: the rewind into pass 2 is held back by a
-# second, and the log is cut once pass 1 has read it to its end.
-cp big.adi changing.adi
-cp old.csv changed.csv
-size=$(stat -c %s changing.adi)
-strace -f -o /dev/null -e trace=lseek -e inject=lseek:delay_enter=1000000:when="$restart" \
-  "$convert" changing.adi changed.csv 2>change.err &
-pid=$!
-position=0
-for _ in $(seq 500); do
-  converter=$(awk '{ print $1; exit }' /proc/"$pid"/task/*/children 2>/dev/null)
-  descriptor=$(find /proc/"${converter:-0}"/fd -lname "$data/changing.adi" -printf '%f\n' 2>/dev/null)
-  [ -n "$descriptor" ] &&
-    position=$(awk '/^pos:/ { print $2 }' /proc/"$converter"/fdinfo/"$descriptor" 2>/dev/null)
-  [ "$position" = "$size" ] && break
-  sleep 0.01
-done
-truncate -s $((size / 2)) changing.adi
-[ "$position" = "$size" ] || fail "log cut between the passes: the end of pass 1 was not seen"
-status=0
-wait "$pid" || status=$?
-changed "$status" "log cut to half between the passes"
+# between_passes WHAT COMMAND...: converts a copy of big.adi whose rewind
+# into pass 2 is held back by a second; once pass 1 has read the log to its
+# end, COMMAND changes it. The conversion must fail as a log that changed.
+between_passes() {
+  local what=$1
+  shift
+  cp big.adi changing.adi
+  cp old.csv changed.csv
+  strace -f -o /dev/null -e trace=lseek -e inject=lseek:delay_enter=1000000:when="$restart" \
+    "$convert" changing.adi changed.csv 2>change.err &
+  pid=$!
+  position=0
+  for _ in $(seq 500); do
+    converter=$(awk '{ print $1; exit }' /proc/"$pid"/task/*/children 2>/dev/null)
+    descriptor=$(find /proc/"${converter:-0}"/fd -lname "$data/changing.adi" -printf '%f\n' 2>/dev/null)
+    [ -n "$descriptor" ] &&
+      position=$(awk '/^pos:/ { print $2 }' /proc/"$converter"/fdinfo/"$descriptor" 2>/dev/null)
+    [ "$position" = "$size" ] && break
+    sleep 0.01
+  done
+  "$@"
+  [ "$position" = "$size" ] || fail "$what: the end of pass 1 was not seen"
+  status=0
+  wait "$pid" || status=$?
+  changed "$status" "$what"
+}
+size=$(stat -c %s big.adi)
+between_passes "log cut to half between the passes" truncate -s $((size / 2)) changing.adi
+# Rewritten in place with its size and modification time kept, as
+# synchronising tools do: only the change time tells.
+rewrite_in_place() {
+  touch -r changing.adi stamp.ref
+  printf 'W' | dd of=changing.adi bs=1 seek=$((size / 2 + 8)) conv=notrunc status=none
+  touch -m -r stamp.ref changing.adi
+}
+between_passes "log rewritten in place between the passes, size and time kept" rewrite_in_place
 
 # Standard streams.
 cp small.adi same.adi
