@@ -207,7 +207,7 @@ int report_failure(FILE* err, const CommandLine& line, const ConversionResult& r
       break;
     case FAILED_NO_OUTPUT:
       std::fprintf(err, "ledgerly-convert: Could not open %s output file. %s: %s\n",
-                   output_kind(line), line.output, error);
+                   output_kind(line), line.output, result.detail[0] ? result.detail : error);
       break;
     case FAILED_SAME_FILE:
       std::fprintf(err,

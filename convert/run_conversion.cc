@@ -38,8 +38,7 @@ struct RunFiles {
   }
 };
 
-// Opens the log and makes it readable twice from its start. Returns the
-// stream to convert, or null after `fail`.
+// Opens the log. Returns its stream, or null after `fail`.
 FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& identity,
                ConversionResult& result) {
   FILE* input = request.standard_input;
@@ -53,10 +52,35 @@ FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& 
     return nullptr;
   }
   stream_identity(input, identity);
-  if (is_regular_file_at_start(input)) return input;
+  return input;
+}
+
+// Tells what the log is from its first bytes, before anything else is read,
+// so that an endless stream that is no log (/dev/zero) is refused at once;
+// then makes it readable twice from its start: a stream that cannot be (a
+// pipe, a device) is copied, those first bytes and the rest, to a temporary
+// file. Returns the stream to convert, or null after `fail`.
+FILE* identify(FILE* input, RunFiles& files, LogIdentity& identity, ConversionResult& result) {
+  bool twice = is_regular_file_at_start(input);
+  unsigned char head[identify_bytes];
+  size_t got = std::fread(head, 1, sizeof head, input);
+  if (std::ferror(input)) {
+    fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
+    return nullptr;
+  }
+  if (got == 0) {
+    fail_conversion(result, FAILED_NOT_A_LOG, 0, "the log is empty");
+    return nullptr;
+  }
+  identity = identify_log(head, got);
+  if (identity.kind == LOG_OTHER) {
+    fail_conversion(result, FAILED_NOT_A_LOG, 0, identity.what);
+    return nullptr;
+  }
+  if (twice) return input;
   int error = 0;
   bool read_failed = false;
-  files.spooled = spool_to_temporary_file(input, error, read_failed);
+  files.spooled = spool_to_temporary_file(head, got, input, error, read_failed);
   if (!files.spooled) {
     char detail[120] = "";  // a full temporary folder says why
     if (!read_failed) {
@@ -66,27 +90,6 @@ FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& 
     fail_conversion(result, FAILED_READING, error, detail);
   }
   return files.spooled;
-}
-
-// Tells what the log is from its first bytes; false after `fail` for
-// anything that is not a log.
-bool identify(FILE* input, LogIdentity& identity, ConversionResult& result) {
-  unsigned char head[identify_bytes];
-  size_t got = std::fread(head, 1, sizeof head, input);
-  if (std::ferror(input)) {
-    fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
-    return false;
-  }
-  if (got == 0) {
-    fail_conversion(result, FAILED_NOT_A_LOG, 0, "the log is empty");
-    return false;
-  }
-  identity = identify_log(head, got);
-  if (identity.kind == LOG_OTHER) {
-    fail_conversion(result, FAILED_NOT_A_LOG, 0, identity.what);
-    return false;
-  }
-  return true;
 }
 
 // True when the output is the log itself: the same file by identity, however
@@ -122,11 +125,11 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   const OutputFormatRow& format = output_format(request.options.format);
   bool to_standard_output = is_dash(request.output_path);
   int error = 0;
+  if (to_standard_output && !stream_can_write(request.standard_output)) {
+    fail_conversion(result, FAILED_NO_OUTPUT, EBADF, "standard output is closed");
+    return false;
+  }
   if (to_standard_output && !format.writes_by_path) {
-    if (!request.standard_output) {
-      fail_conversion(result, FAILED_NO_OUTPUT, EBADF, nullptr);
-      return false;
-    }
     set_binary_mode(request.standard_output);
     return begin_writer(request, OutputPlace{request.standard_output, nullptr, nullptr}, target,
                         result);
@@ -221,7 +224,8 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
     return result;
   }
   LogIdentity identity{};
-  if (!identify(input, identity, result)) return result;
+  input = identify(input, files, identity, result);
+  if (!input) return result;
   FileStamp before{};
   stream_stamp(input, before);
   OutputTarget target{};

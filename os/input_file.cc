@@ -15,10 +15,16 @@ bool same_stamp(const FileStamp& a, const FileStamp& b) {
          a.modified == b.modified && a.changed == b.changed;
 }
 
-FILE* spool_to_temporary_file(FILE* source, int& error, bool& read_failed) {
+FILE* spool_to_temporary_file(const void* head, size_t head_size, FILE* source, int& error,
+                              bool& read_failed) {
   read_failed = false;
   FILE* copy = open_temporary_stream(error);
   if (!copy) return nullptr;
+  if (head_size && std::fwrite(head, 1, head_size, copy) != head_size) {
+    error = errno ? errno : EIO;
+    std::fclose(copy);
+    return nullptr;
+  }
   char buffer[65536];
   size_t got;
   do {

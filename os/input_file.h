@@ -50,12 +50,14 @@ bool same_stamp(const FileStamp& a, const FileStamp& b);
 // read twice from its start.
 bool is_regular_file_at_start(FILE* stream);
 
-// Copies what remains of `source` into a new temporary file in the temporary
-// folder that the system removes once it is closed, and returns it (owned by
-// the caller, to fclose) positioned at its start. Null when that fails, with
-// `error` (an errno value) and `read_failed`: true when reading `source`
-// failed, false when making or writing the copy did.
-FILE* spool_to_temporary_file(FILE* source, int& error, bool& read_failed);
+// Copies the `head_size` bytes at `head` (those already read from `source`)
+// and then what remains of `source` into a new temporary file in the
+// temporary folder that the system removes once it is closed, and returns it
+// (owned by the caller, to fclose) positioned at its start. Null when that
+// fails, with `error` (an errno value) and `read_failed`: true when reading
+// `source` failed, false when making or writing the copy did.
+FILE* spool_to_temporary_file(const void* head, size_t head_size, FILE* source, int& error,
+                              bool& read_failed);
 
 // Copies the temporary folder's path, without a trailing separator, into
 // `folder` of `size` bytes: $TMPDIR or /tmp (Windows: GetTempPathA, never a
@@ -63,9 +65,17 @@ FILE* spool_to_temporary_file(FILE* source, int& error, bool& read_failed);
 bool temporary_folder(char* folder, size_t size);
 
 // Reopens each closed standard descriptor 0, 1 or 2 (Windows: each invalid
-// standard handle) on the null device, so that no file opened later takes
-// its number and receives what is meant for a standard stream.
+// standard handle) on the null device the other way round (descriptor 0 for
+// writing, 1 and 2 for reading), so that no file opened later takes its
+// number and receives what is meant for a standard stream, and every use of
+// a stream closed at start fails (EBADF) instead of passing for a success.
 void reopen_closed_standard_streams();
+
+// Returns false when `stream` is known not to take writes: its descriptor is
+// closed, or open for reading only (a standard stream closed at start, see
+// reopen_closed_standard_streams). A stream of no descriptor is taken to be
+// writable.
+bool stream_can_write(FILE* stream);
 
 // Switches `stream` (standard input or output) to binary mode on Windows, so
 // that bytes pass unchanged; does nothing elsewhere.

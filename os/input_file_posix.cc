@@ -1,6 +1,6 @@
 // Input helpers for POSIX systems: fstat and stat, lseek, mkstemp in the
-// temporary folder with the name unlinked at once, and /dev/null for closed
-// standard descriptors.
+// temporary folder with the name unlinked at once, and /dev/null (the other
+// way round) for closed standard descriptors.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -92,12 +92,20 @@ FILE* open_temporary_stream(int& error) {
 void reopen_closed_standard_streams() {
   for (int descriptor = 0; descriptor <= 2; ++descriptor) {
     if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
-    int opened = open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
+    int opened = open("/dev/null", descriptor == 0 ? O_WRONLY : O_RDONLY);
     if (opened >= 0 && opened != descriptor) {
       dup2(opened, descriptor);
       close(opened);
     }
   }
+}
+
+bool stream_can_write(FILE* stream) {
+  if (!stream) return false;
+  int descriptor = fileno(stream);
+  if (descriptor < 0) return true;
+  int flags = fcntl(descriptor, F_GETFL);
+  return flags != -1 && (flags & O_ACCMODE) != O_RDONLY;
 }
 
 void set_binary_mode(FILE*) {}

@@ -1,6 +1,6 @@
 // Input helpers for Windows: GetFileInformationByHandle, the C runtime's
-// positions, a temporary file deleted when closed, and NUL for invalid
-// standard handles.
+// positions, a temporary file deleted when closed, and NUL (the other way
+// round) for invalid standard handles.
 #include <fcntl.h>
 #include <io.h>
 
@@ -122,9 +122,9 @@ void reopen_closed_standard_streams() {
     const char* mode;
   };
   const StandardStream streams[] = {
-      {STD_INPUT_HANDLE, stdin, "r"},
-      {STD_OUTPUT_HANDLE, stdout, "w"},
-      {STD_ERROR_HANDLE, stderr, "w"},
+      {STD_INPUT_HANDLE, stdin, "w"},  // the other way round, so that every use fails
+      {STD_OUTPUT_HANDLE, stdout, "r"},
+      {STD_ERROR_HANDLE, stderr, "r"},
       {0, nullptr, nullptr},
   };
   for (const StandardStream* standard = streams; standard->stream; ++standard) {
@@ -134,6 +134,12 @@ void reopen_closed_standard_streams() {
     }
     std::freopen("NUL", standard->mode, standard->stream);
   }
+}
+
+bool stream_can_write(FILE* stream) {
+  // A stream reopened for reading fails its writes, which the conversion
+  // reports; the C runtime does not tell its direction beforehand.
+  return stream_handle(stream) != INVALID_HANDLE_VALUE;
 }
 
 void set_binary_mode(FILE* stream) {

@@ -77,6 +77,17 @@ if [ "$status" = 1 ] && grep -q 'No space left on device' full.err && cmp -s old
 else
   fail "full temporary folder for a piped log: exit $status, $(tail -n 1 full.err | cut -c1-160)"
 fi
+# An endless input that is no log is refused from its first bytes, before
+# anything is copied to the (small) temporary folder.
+for input in /dev/zero -; do
+  status=0
+  TMPDIR=$full timeout 20 "$convert" "$input" zero.csv </dev/zero 2>zero.err || status=$?
+  if [ "$status" = 1 ] && grep -q 'is not an ADIF or ADX log' zero.err && [ ! -e zero.csv ]; then
+    pass "endless input that is no log ($input from /dev/zero): refused at once, exit 1"
+  else
+    fail "endless input that is no log ($input from /dev/zero): exit $status, $(tail -n 1 zero.err | cut -c1-160)"
+  fi
+done
 umount "$full"
 
 # interrupt SIGNAL: 12 runs over the old CSV, each sent SIGNAL after a random
@@ -268,6 +279,13 @@ if [ "$status" = 0 ] && cmp -s duplicate-ref.csv closed-err.csv; then
   pass "standard error closed (2>&-): the messages do not land in the CSV"
 else
   fail "standard error closed (2>&-): exit $status, CSV: $(head -c 200 closed-err.csv)"
+fi
+status=0
+"$convert" small.adi - >&- 2>closed-out.err || status=$?
+if [ "$status" = 1 ] && grep -q 'standard output is closed' closed-out.err; then
+  pass "standard output closed (>&-) with OUTPUT -: exit 1, \"standard output is closed\""
+else
+  fail "standard output closed (>&-) with OUTPUT -: exit $status, $(tail -n 1 closed-out.err)"
 fi
 cp old.csv closed-in.csv
 status=0
