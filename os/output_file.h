@@ -46,9 +46,11 @@ bool output_file_commit(OutputFile& file, int& error);
 // Safe on an empty `file`, so twice or after commit.
 void output_file_discard(OutputFile& file);
 
-// Installs handlers for SIGINT, SIGTERM and SIGHUP (Windows: a console
+// Installs handlers for every signal that ends the process by default and
+// can be caught (INT, TERM, HUP, QUIT, PIPE, XFSZ, ALRM, USR1, USR2, VTALRM,
+// PROF, the real-time signals, the faults such as SEGV; Windows: a console
 // control handler) that remove the temporary file of every output not yet
 // committed or discarded, then end the process as the signal would. A signal
-// that was ignored when this is called stays ignored. Up to 16 outputs at a
-// time are covered.
+// that was ignored or already handled when this is called is left as it
+// was. Up to 16 outputs at a time are covered.
 void remove_output_files_on_signals();

@@ -246,7 +246,19 @@ void output_file_discard(OutputFile& file) {
 
 namespace {
 
-const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, 0};
+// The signals, besides the real-time ones, whose default action ends the
+// process. (SIGIO ends it on Linux only; elsewhere it is ignored.)
+const int fatal_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef __linux__
+    SIGSTKFLT, SIGIO,   SIGPWR,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+    0,
+};
 
 // Removes the pending files, then lets the signal end the process with its
 // default action: raised again, it is delivered as the handler returns.
@@ -259,16 +271,26 @@ void remove_and_raise(int signal_number) {
   raise(signal_number);
 }
 
+// Installs `action` for `signal_number` when the signal has its default
+// action now: an ignored signal stays ignored, a handler (a sanitizer's)
+// stays in place.
+void take_over(int signal_number, const struct sigaction& action) {
+  struct sigaction old {};
+  if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
+      (old.sa_flags & SA_SIGINFO)) {
+    return;
+  }
+  sigaction(signal_number, &action, nullptr);
+}
+
 }  // namespace
 
 void remove_output_files_on_signals() {
   struct sigaction action {};
   action.sa_handler = remove_and_raise;
-  sigemptyset(&action.sa_mask);
-  for (const int* signal = cleanup_signals; *signal; ++signal) sigaddset(&action.sa_mask, *signal);
-  for (const int* signal = cleanup_signals; *signal; ++signal) {
-    struct sigaction old {};
-    if (sigaction(*signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-    sigaction(*signal, &action, nullptr);
-  }
+  sigfillset(&action.sa_mask);  // one signal at a time
+  for (const int* signal = fatal_signals; *signal; ++signal) take_over(*signal, action);
+#ifdef SIGRTMIN
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) take_over(signal, action);
+#endif
 }

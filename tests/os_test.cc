@@ -251,12 +251,18 @@ TEST(OutputFile, FullDeviceGivesNoSpaceLeft) {
   EXPECT_EQ(error, ENOSPC);
 }
 
+void note_signal(int) {}
+
 TEST(OutputFile, SignalRemovesTheTemporaryFileAndEndsTheProcess) {
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+  const int fatal[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGPIPE, SIGXFSZ, SIGALRM,  SIGUSR1,
+                       SIGUSR2, SIGVTALRM, SIGPROF, SIGABRT, SIGSEGV, SIGSYS,  SIGRTMIN, SIGRTMAX};
+  for (int signal_number : fatal) {
     ScratchFolder folder;
     std::string target = folder.file("log.csv");
     write_file(target, "old");
     int status = run_child([&] {
+      struct rlimit no_core {};
+      setrlimit(RLIMIT_CORE, &no_core);
       signal(signal_number, SIG_DFL);
       OutputFile file = output_with(target, "partial");
       std::fflush(file.stream);
@@ -268,6 +274,20 @@ TEST(OutputFile, SignalRemovesTheTemporaryFileAndEndsTheProcess) {
     EXPECT_EQ(WTERMSIG(status), signal_number);
     EXPECT_EQ(file_bytes(target), "old");
     EXPECT_EQ(folder.names(), Names{"log.csv"}) << signal_number;
+  }
+}
+
+// A signal ignored or handled before is left so: the process goes on.
+TEST(OutputFile, SignalIgnoredOrHandledBeforeStaysSo) {
+  for (void (*before)(int) : {SIG_IGN, note_signal}) {
+    int status = run_child([&] {
+      signal(SIGPIPE, before);
+      remove_output_files_on_signals();
+      raise(SIGPIPE);
+      _exit(3);
+    });
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
   }
 }
 

@@ -30,6 +30,7 @@ cleanup() {
   rm -rf "$data"
 }
 cleanup
+ulimit -c 0 # the signals that dump core must not fill the folder
 mkdir -p "$data" "$full"
 trap cleanup EXIT
 cd "$data" || exit 1
@@ -90,15 +91,16 @@ for input in /dev/zero -; do
 done
 umount "$full"
 
-# interrupt SIGNAL: 12 runs over the old CSV, each sent SIGNAL after a random
-# part of a conversion's time. The target is the old CSV or the whole new one;
-# only SIGKILL may leave the temporary file.
+# interrupt SIGNAL [RUNS]: RUNS (12) runs over the old CSV, each sent SIGNAL
+# after a random part of a conversion's time. The target is the old CSV or
+# the whole new one; only SIGKILL may leave the temporary file.
 interrupt() {
-  local signal=$1 stopped=0 broken=0 left=0 status
-  for _ in $(seq 12); do
+  local signal=$1 runs=${2:-12} stopped=0 broken=0 left=0 status
+  for _ in $(seq "$runs"); do
     cp old.csv target.csv
-    # A background job of a script ignores SIGINT unless told otherwise.
-    env --default-signal=INT "$convert" big.adi target.csv 2>/dev/null &
+    # A background job of a script ignores SIGINT and SIGQUIT, and the
+    # caller may ignore others: each signal at its default, as in a terminal.
+    env --default-signal "$convert" big.adi target.csv 2>/dev/null &
     local pid=$!
     sleep "$(awk -v r="$RANDOM" -v ms="$seconds_ms" 'BEGIN { printf "%.3f", r / 32768 * ms * 0.8 / 1000 }')"
     kill -s "$signal" "$pid" 2>/dev/null
@@ -110,13 +112,13 @@ interrupt() {
     find . -maxdepth 1 -name '.*.part' -delete
   done
   if [ "$broken" -ne 0 ]; then
-    fail "$signal: $broken of 12 runs left a CSV that is neither the old one nor the whole new one"
+    fail "$signal: $broken of $runs runs left a CSV that is neither the old one nor the whole new one"
   elif [ "$stopped" -eq 0 ]; then
     fail "$signal: no run was stopped by the signal"
   elif [ "$signal" != KILL ] && [ "$left" -ne 0 ]; then
-    fail "$signal: $left of 12 runs left a .part file"
+    fail "$signal: $left of $runs runs left a .part file"
   else
-    pass "$signal at random moments: $stopped of 12 runs stopped, the CSV old or whole each time," \
+    pass "$signal at random moments: $stopped of $runs runs stopped, the CSV old or whole each time," \
       "$left .part files left"
   fi
 }
@@ -124,6 +126,35 @@ interrupt INT
 interrupt TERM
 interrupt HUP
 interrupt KILL
+# Every other signal that ends a process by default: those that users, pipes,
+# limits and timers send, then the rest (faults, real-time), fewer times.
+for signal in QUIT PIPE XFSZ ALRM USR1 USR2 VTALRM PROF; do interrupt "$signal"; done
+for signal in ILL TRAP ABRT BUS FPE SEGV SYS XCPU STKFLT IO PWR RTMIN RTMAX; do
+  interrupt "$signal" 4
+done
+
+# The same signals as they come: the messages piped into `head -n 1` (SIGPIPE
+# at the second message), a file-size limit (SIGXFSZ).
+yes '<CALL:4>K1AB<BAND:3>20m<BAND:3>40m<EOR>' | head -n 100000 >messages.adi
+cp old.csv target.csv
+env --default-signal=PIPE "$convert" messages.adi target.csv 2>&1 | head -n 1 >/dev/null
+status=${PIPESTATUS[0]}
+if [ "$status" = 141 ] && cmp -s old.csv target.csv && [ -z "$(leftovers .)" ]; then
+  pass "messages into a pipe closed early (2>&1 | head -n 1): SIGPIPE, old CSV kept, no .part file"
+else
+  fail "messages into a pipe closed early: exit $status, .part files: $(leftovers . | wc -l)"
+fi
+cp old.csv target.csv
+status=0
+# (The braces keep the shell's "File size limit exceeded" notice quiet.)
+{ (ulimit -f 256 && exec env --default-signal=XFSZ "$convert" big.adi target.csv); } 2>/dev/null ||
+  status=$?
+if [ "$status" = 153 ] && cmp -s old.csv target.csv && [ -z "$(leftovers .)" ]; then
+  pass "file-size limit (ulimit -f 256): SIGXFSZ, old CSV kept, no .part file"
+else
+  fail "file-size limit (ulimit -f 256): exit $status, .part files: $(leftovers . | wc -l)"
+fi
+
 
 # Two conversions into one output at once: one whole CSV, both succeed.
 mixed=0
