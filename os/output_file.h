@@ -1,9 +1,11 @@
 // An output written under a temporary name in its target's own folder and put
 // in place only when complete: a failed or interrupted run leaves the previous
-// target as it was. A target that exists but is not a regular file (a device
-// such as /dev/null or NUL, a pipe) cannot be replaced and is written in place.
+// target as it was, and a replaced file keeps its owner, group and permission
+// bits. A target that exists but is not a regular file (a device such as
+// /dev/null or NUL, a pipe) cannot be replaced and is written in place.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 struct OutputWriter;
@@ -22,10 +24,12 @@ struct OutputFile {
 };
 
 // Creates a new temporary file beside `target_path` (exclusively, named
-// .NAME.XXXXXX.part in the same folder) and opens `file.stream` on it for
-// binary writing. A target that is a symbolic link stays one (POSIX): the
-// file it names is replaced. False with `error` (an errno value: ENOENT for a missing
-// folder, EISDIR for a folder) when it cannot be made; nothing is left behind
+// .NAME.XXXXXX.part in the same folder, NAME cut short when it is long) and
+// opens `file.stream` on it for binary writing. A target that is a symbolic
+// link stays one (POSIX): the file it names is replaced, or made when the
+// link dangles (the folder it points into must then exist). False with
+// `error` (an errno value: ENOENT for a missing folder, EISDIR for a folder,
+// ELOOP for links in a loop) when it cannot be made; nothing is left behind
 // then.
 bool output_file_begin(OutputFile& file, const char* target_path, int& error);
 
@@ -35,11 +39,14 @@ bool output_file_begin(OutputFile& file, const char* target_path, int& error);
 const char* output_file_path(const OutputFile& file);
 
 // Flushes and checks the stream (if still open), syncs the data to disk,
-// closes it, gives it the permission bits of the existing target (or those of
-// a new file under the umask) and renames it over the target, then syncs the
-// folder. On any failure the temporary file is removed, the target is
-// untouched and false returned with the errno value of the first failure
-// (ENOSPC for a full disk). `file` is empty afterwards either way.
+// closes it, gives it the owner, group and permission bits of the existing
+// target (or those of a new file under the umask) and renames it over the
+// target, then syncs the folder. A target of another user that this one may
+// not give files to keeps its permission bits but for set-user-ID and
+// set-group-ID, which the new file, this user's own, does not get. On any
+// failure the temporary file is removed, the target is untouched and false
+// returned with the errno value of the first failure (ENOSPC for a full
+// disk). `file` is empty afterwards either way.
 bool output_file_commit(OutputFile& file, int& error);
 
 // Closes the stream and removes the temporary file; the target is untouched.
@@ -54,3 +61,13 @@ void output_file_discard(OutputFile& file);
 // that was ignored or already handled when this is called is left as it
 // was. Up to 16 outputs at a time are covered.
 void remove_output_files_on_signals();
+
+// Returns a malloc'd copy of `path` with its last component NAME (the bytes
+// from `folder` on) replaced by .NAME.XXXXXX.part, NAME cut to its first
+// temporary_name_keeps bytes (at a UTF-8 character's start) so that the name
+// fits wherever the target's does; null when memory runs out. Shared by the
+// implementations.
+char* temporary_output_name(const char* path, size_t folder);
+
+// Bytes of the target's file name that a temporary name keeps at most.
+constexpr size_t temporary_name_keeps = 128;

@@ -1,5 +1,5 @@
-// Output files on POSIX systems: mkstemps beside the target, fsync, fchmod,
-// rename and a sync of the folder. With the GNU C library the stream writes
+// Output files on POSIX systems: mkstemps beside the target, fsync, fchown
+// and fchmod, rename and a sync of the folder. With the GNU C library the stream writes
 // through a cookie that keeps the errno value of the first failed write, which
 // the C library's stream would otherwise forget.
 #include <errno.h>
@@ -79,30 +79,41 @@ int write_error(const OutputWriter& writer) {
 }
 #endif
 
-// Returns a malloc'd copy of `path` with its last component NAME replaced by
-// .NAME.XXXXXX.part, or null when memory runs out.
-char* temporary_name(const char* path) {
+// Returns the length of the folder part of `path`, its last '/' included.
+size_t folder_length(const char* path) {
   const char* slash = std::strrchr(path, '/');
-  size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
-  size_t length = std::strlen(path);
-  char* name = static_cast<char*>(std::malloc(length + sizeof ". .XXXXXX.part"));
-  if (!name) return nullptr;
-  std::memcpy(name, path, folder);
-  name[folder] = '.';
-  std::memcpy(name + folder + 1, path + folder, length - folder);
-  std::strcpy(name + length + 1, ".XXXXXX.part");
-  return name;
+  return slash ? static_cast<size_t>(slash - path) + 1 : 0;
 }
 
-// The permission bits for the new target: those of the file it replaces, or
-// those the umask leaves of a new file's (read by setting it and back, which
-// another thread creating a file at that moment would notice).
-mode_t target_mode(const char* target_path) {
-  struct stat info {};
-  if (stat(target_path, &info) == 0) return info.st_mode & 07777;
+// The permission bits of a new file under the umask (read by setting it and
+// back, which another thread creating a file at that moment would notice).
+mode_t new_file_mode() {
   mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
+}
+
+// Gives the file open on `descriptor` the owner, group and permission bits of
+// the file at `target_path`, or a new file's bits when there is none. When
+// the owner cannot be kept (another user's file, and this user may not give
+// files away), the new file is this user's and must not be set-user-ID or
+// set-group-ID. File systems without Unix owners and permission bits (vfat,
+// exFAT, some network shares) refuse both: the file keeps what it was given.
+void take_target_attributes(int descriptor, const char* target_path) {
+  struct stat target {};
+  if (stat(target_path, &target) != 0) {
+    fchmod(descriptor, new_file_mode());
+    return;
+  }
+  mode_t mode = target.st_mode & 07777;
+  struct stat made {};
+  bool same_owner =
+      fstat(descriptor, &made) == 0 && made.st_uid == target.st_uid && made.st_gid == target.st_gid;
+  // Before the bits: a change of owner clears set-user-ID and set-group-ID.
+  if (!same_owner && fchown(descriptor, target.st_uid, target.st_gid) != 0) {
+    mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+  }
+  fchmod(descriptor, mode);
 }
 
 // Syncs the folder of `path`, so that a rename into it survives a crash. A
@@ -135,15 +146,43 @@ void release(OutputFile& file) {
   file = OutputFile{};
 }
 
-// Resolves a target that is a symbolic link to the file it names, so that
-// the link stays and its file is replaced; returns a malloc'd path.
-char* resolved_target(const char* target_path) {
-  struct stat info {};
-  if (lstat(target_path, &info) == 0 && S_ISLNK(info.st_mode)) {
-    char* real = realpath(target_path, nullptr);
-    if (real) return real;
+// Returns the malloc'd path that the symbolic link `link` holds, made
+// relative to the link's own folder; null with errno set when it cannot be
+// read.
+char* link_target(const char* link) {
+  char held[4096];
+  ssize_t got = readlink(link, held, sizeof held);
+  if (got < 0) return nullptr;
+  if (static_cast<size_t>(got) == sizeof held) {
+    errno = ENAMETOOLONG;
+    return nullptr;
   }
-  return strdup(target_path);
+  size_t folder = held[0] == '/' ? 0 : folder_length(link);
+  char* path = static_cast<char*>(std::malloc(folder + static_cast<size_t>(got) + 1));
+  if (!path) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  std::memcpy(path, link, folder);
+  std::memcpy(path + folder, held, static_cast<size_t>(got));
+  path[folder + static_cast<size_t>(got)] = '\0';
+  return path;
+}
+
+// Follows a target that is a symbolic link (to a link...) to the file it
+// names, existing or not, so that the link stays and that file is replaced
+// or made. Returns a malloc'd path, or null with errno set.
+char* resolved_target(const char* target_path) {
+  char* path = strdup(target_path);
+  for (int links = 0; path; ++links) {
+    struct stat info {};
+    if (lstat(path, &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char* next = links < 40 ? link_target(path) : nullptr;
+    if (links >= 40) errno = ELOOP;
+    std::free(path);
+    path = next;
+  }
+  return nullptr;
 }
 
 // Opens the stream of `file` on `descriptor`; closes it and returns false
@@ -173,13 +212,14 @@ bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
   }
   file.target_path = resolved_target(target_path);
   if (!file.target_path) {
-    error = ENOMEM;
+    error = errno;
     return false;
   }
   int descriptor = -1;
   if (exists && !S_ISREG(info.st_mode)) {
     descriptor = open(target_path, O_WRONLY | O_CLOEXEC);
-  } else if ((file.temporary_path = temporary_name(file.target_path)) == nullptr) {
+  } else if ((file.temporary_path = temporary_output_name(
+                  file.target_path, folder_length(file.target_path))) == nullptr) {
     errno = ENOMEM;
   } else if ((descriptor = mkstemps(file.temporary_path, 5)) >= 0) {
     file.pending_slot = add_pending_file(file.temporary_path);
@@ -213,9 +253,7 @@ bool output_file_commit(OutputFile& file, int& error) {
       error = write_error(*file.writer);
     }
     int descriptor = file.writer->descriptor;
-    // File systems without Unix permission bits (vfat, exFAT, some network
-    // shares) refuse to change them: the file keeps what it was given.
-    if (temporary) fchmod(descriptor, target_mode(file.target_path));
+    if (temporary) take_target_attributes(descriptor, file.target_path);
     if (!error && temporary && fsync(descriptor) != 0) error = errno;
     if (std::fclose(file.stream) != 0 && !error) error = errno ? errno : EIO;
     file.stream = nullptr;
@@ -223,7 +261,7 @@ bool output_file_commit(OutputFile& file, int& error) {
     error = file.writer->error;
   } else if (temporary) {
     int descriptor = open(temporary, O_WRONLY | O_CLOEXEC);
-    if (descriptor >= 0) fchmod(descriptor, target_mode(file.target_path));  // as above
+    if (descriptor >= 0) take_target_attributes(descriptor, file.target_path);
     if (descriptor < 0 || fsync(descriptor) != 0) error = errno;
     if (descriptor >= 0 && close(descriptor) != 0 && !error) error = errno;
   }

@@ -25,20 +25,6 @@ size_t folder_length(const char* path) {
   return folder;
 }
 
-// Returns a malloc'd copy of `path` with its last component NAME replaced by
-// .NAME.XXXXXX.part, or null when memory runs out.
-char* temporary_name(const char* path) {
-  size_t folder = folder_length(path);
-  size_t length = std::strlen(path);
-  char* name = static_cast<char*>(std::malloc(length + sizeof ". .XXXXXX.part"));
-  if (!name) return nullptr;
-  std::memcpy(name, path, folder);
-  name[folder] = '.';
-  std::memcpy(name + folder + 1, path + folder, length - folder);
-  std::strcpy(name + length + 1, ".XXXXXX.part");
-  return name;
-}
-
 // Creates the file `name`, its XXXXXX replaced by unique letters, for
 // writing; a name already taken is tried again with other letters.
 HANDLE create_temporary(char* name) {
@@ -113,7 +99,8 @@ bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
     return false;
   }
   file.target_path = _strdup(target_path);
-  if (!device && file.target_path) file.temporary_path = temporary_name(target_path);
+  if (!device && file.target_path)
+    file.temporary_path = temporary_output_name(target_path, folder_length(target_path));
   if (!file.target_path || (!device && !file.temporary_path)) {
     release(file);
     error = ENOMEM;

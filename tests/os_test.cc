@@ -126,6 +126,39 @@ TEST(OutputFile, LinkedTargetKeepsItsLinkAndReplacesItsFile) {
   EXPECT_TRUE(fs::is_symlink(folder.file("link.csv")));
   EXPECT_EQ(file_bytes(folder.file("real.csv")), "new");
 }
+
+// A dangling link stays a link: the file it names is made.
+TEST(OutputFile, DanglingLinkGetsTheFileItNames) {
+  ScratchFolder folder;
+  ASSERT_EQ(symlink("made.csv", folder.file("link.csv").c_str()), 0);
+  OutputFile file = output_with(folder.file("link.csv"), "new");
+  int error = 0;
+  EXPECT_TRUE(output_file_commit(file, error)) << system_error_text(error);
+  EXPECT_TRUE(fs::is_symlink(folder.file("link.csv")));
+  EXPECT_EQ(file_bytes(folder.file("made.csv")), "new");
+  EXPECT_EQ(folder.names(), (Names{"link.csv", "made.csv"}));
+}
+
+TEST(OutputFile, LinksThatLeadNowhereAreRefused) {
+  struct Row {
+    const char* link;
+    const char* points_to;
+    int error;
+  };
+  const Row rows[] = {
+      {"into-missing.csv", "missing/log.csv", ENOENT},
+      {"loop.csv", "loop.csv", ELOOP},
+  };
+  for (const Row& row : rows) {
+    ScratchFolder folder;
+    ASSERT_EQ(symlink(row.points_to, folder.file(row.link).c_str()), 0);
+    OutputFile file{};
+    int error = 0;
+    EXPECT_FALSE(output_file_begin(file, folder.file(row.link).c_str(), error)) << row.link;
+    EXPECT_EQ(error, row.error) << row.link;
+    EXPECT_EQ(folder.names(), Names{row.link});
+  }
+}
 #endif
 
 // A library that writes the file by its path: the caller closes the stream.
@@ -140,6 +173,29 @@ TEST(OutputFile, CommitTakesAFileWrittenByPath) {
   EXPECT_TRUE(output_file_commit(file, error)) << system_error_text(error);
   EXPECT_EQ(file_bytes(target), "workbook");
   EXPECT_EQ(folder.names(), Names{"book.xlsx"});
+}
+
+// The temporary name keeps the folder and at most temporary_name_keeps bytes
+// of the file name, cut where a character starts.
+TEST(OutputFile, TemporaryNameOfALongTargetIsCutShort) {
+  const std::string kept(temporary_name_keeps, 'a');
+  const std::string two_byte_at_cut = std::string(temporary_name_keeps - 1, 'a') + "\xC3\xA9.csv";
+  struct Row {
+    std::string path;
+    size_t folder;
+    std::string name;
+  };
+  const Row rows[] = {
+      {"logs/day1.csv", 5, "logs/.day1.csv.XXXXXX.part"},
+      {"logs/" + kept + ".csv", 5, "logs/." + kept + ".XXXXXX.part"},
+      {two_byte_at_cut, 0, "." + kept.substr(1) + ".XXXXXX.part"},
+  };
+  for (const Row& row : rows) {
+    char* name = temporary_output_name(row.path.c_str(), row.folder);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(std::string(name), row.name) << row.path;
+    std::free(name);
+  }
 }
 
 TEST(OutputFile, DiscardLeavesTheTargetAsItWas) {
@@ -202,6 +258,17 @@ TEST(OutputFile, NullDeviceIsWrittenInPlace) {
 }
 
 #ifndef _WIN32
+// A file name of 250 bytes, which a temporary name of the whole name plus 13
+// bytes would not fit.
+TEST(OutputFile, LongTargetNameIsWrittenWhole) {
+  ScratchFolder folder;
+  std::string name = std::string(246, 'n') + ".csv";
+  OutputFile file = output_with(folder.file(name.c_str()), "new");
+  int error = 0;
+  EXPECT_TRUE(output_file_commit(file, error)) << system_error_text(error);
+  EXPECT_EQ(folder.names(), Names{name});
+}
+
 // Runs `child` in a forked process and returns its wait status.
 template <typename Child>
 int run_child(Child child) {

@@ -156,6 +156,39 @@ else
 fi
 
 
+# Other users' files: converting over them keeps their owner, group and
+# permission bits; a user who may not give a file away gets a file of their
+# own, without set-user-ID and set-group-ID bits.
+printf '%s\n' "$other" >one.adi
+"$convert" one.adi one-ref.csv 2>/dev/null
+mkdir -p -m 0777 shared
+# ownership WHAT OWNER MODE RUNNER EXPECTED: RUNNER (root, or USER:GROUP)
+# converts over a file of OWNER and MODE; EXPECTED is its owner and mode after.
+ownership() {
+  rm -f shared/owned.csv
+  cp old.csv shared/owned.csv
+  chown "$2" shared/owned.csv
+  chmod "$3" shared/owned.csv
+  local status=0 got
+  if [ "$4" = root ]; then
+    "$convert" one.adi shared/owned.csv 2>/dev/null || status=$?
+  else
+    setpriv --reuid="${4%:*}" --regid="${4#*:}" --init-groups "$convert" one.adi shared/owned.csv \
+      2>/dev/null || status=$?
+  fi
+  got=$(stat -c '%U:%G %a' shared/owned.csv)
+  if [ "$status" = 0 ] && [ "$got" = "$5" ] && cmp -s one-ref.csv shared/owned.csv &&
+    [ -z "$(leftovers shared)" ]; then
+    pass "$1: replaced, now $got"
+  else
+    fail "$1: exit $status, now $got (expected $5)"
+  fi
+}
+ownership "root over nobody:nogroup 0640" nobody:nogroup 0640 root "nobody:nogroup 640"
+ownership "root over a set-user-ID file of nobody" nobody:nogroup 4755 root "nobody:nogroup 4755"
+ownership "nobody over root's set-ID file, group-writable for nogroup" root:nogroup 6775 nobody:nogroup \
+  "nobody:nogroup 775"
+
 # Two conversions into one output at once: one whole CSV, both succeed.
 mixed=0
 for _ in $(seq 5); do
