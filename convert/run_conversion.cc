@@ -29,7 +29,8 @@ struct RunFiles {
   FILE* opened = nullptr;          // the log, when opened here
   FILE* spooled = nullptr;         // its temporary copy, when it could not be read twice
   OutputFile output{};             // the output being written, unless standard output
-  OutputFile piped{};              // a file-writing format's output bound for standard output
+  OutputFile piped{};              // a file-writing format's output for standard output or a
+                                   // device, until copied there
   ~RunFiles() {
     if (opened) std::fclose(opened);
     if (spooled) std::fclose(spooled);
@@ -117,9 +118,25 @@ bool begin_writer(const ConversionRequest& request, const OutputPlace& place, Ou
   return target.writer != nullptr;
 }
 
-// Starts the output: a temporary file beside the target (or, for a format
-// written by path bound for standard output, in the temporary folder). False
-// after `fail`.
+// Starts a scratch file for `format` (named with its first extension) in the
+// temporary folder; false after `fail`.
+bool begin_scratch(const OutputFormatRow& format, OutputFile& scratch, ConversionResult& result) {
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, "%.*s",
+                static_cast<int>(std::strcspn(format.extensions, ";")), format.extensions);
+  int error = 0;
+  if (output_file_begin_scratch(scratch, suffix, error)) return true;
+  char detail[120];
+  std::snprintf(detail, sizeof detail, "no %s could be made in the temporary folder: %s",
+                format.kind, system_error_text(error));
+  fail_conversion(result, FAILED_NO_OUTPUT, error, detail);
+  return false;
+}
+
+// Starts the output: a temporary file beside the target, or the target
+// itself when it is a device or pipe (opened once, here). A format written by
+// path, bound for standard output or such a target, is written to a scratch
+// file in the temporary folder first. False after `fail`.
 bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarget& target,
                   ConversionResult& result) {
   const OutputFormatRow& format = output_format(request.options.format);
@@ -134,30 +151,8 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
     return begin_writer(request, OutputPlace{request.standard_output, nullptr, nullptr}, target,
                         result);
   }
-  // An existing output that cannot be opened for writing (read-only, or
-  // locked by another program) is refused, as it would be if written in place.
-  FileIdentity existing{};
-  if (!to_standard_output && path_identity(request.output_path, existing)) {
-    FILE* probe = std::fopen(request.output_path, "r+b");
-    if (!probe) {
-      fail_conversion(result, FAILED_NO_OUTPUT, errno, nullptr);
-      return false;
-    }
-    std::fclose(probe);
-  }
-  // Only a format that asks for it gets the temporary folder: for its scratch
-  // files, and, bound for standard output, for the output itself.
-  char folder[1024] = "";
-  bool have_folder = format.uses_temp_folder && temporary_folder(folder, sizeof folder);
-  OutputFile& file = to_standard_output ? files.piped : files.output;
-  static const char piped_name[] = "/ledgerly-output";
-  char piped_path[sizeof folder + sizeof piped_name + 16] = "";
-  if (to_standard_output) {
-    std::snprintf(piped_path, sizeof piped_path, "%s%s%.*s", folder, piped_name,
-                  static_cast<int>(std::strcspn(format.extensions, ";")), format.extensions);
-  }
-  const char* path = to_standard_output ? piped_path : request.output_path;
-  if (!output_file_begin(file, path, error)) {
+  OutputFile& file = files.output;
+  if (!to_standard_output && !output_file_begin(file, request.output_path, error)) {
     fail_conversion(result, FAILED_NO_OUTPUT, error, nullptr);
     return false;
   }
@@ -167,11 +162,17 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
     if (files.buffer) std::setvbuf(file.stream, files.buffer.get(), _IOFBF, output_buffer_bytes);
     return begin_writer(request, OutputPlace{file.stream, nullptr, nullptr}, target, result);
   }
-  std::fclose(file.stream);  // the writer writes the file by its path
-  file.stream = nullptr;
-  return begin_writer(request,
-                      OutputPlace{nullptr, output_file_path(file), have_folder ? folder : nullptr},
-                      target, result);
+  bool scratch = to_standard_output || !file.temporary_path;
+  if (scratch && !begin_scratch(format, files.piped, result)) return false;
+  OutputFile& written = scratch ? files.piped : file;
+  std::fclose(written.stream);  // the writer writes the file by its path
+  written.stream = nullptr;
+  // Only a format that asks for it gets the temporary folder for its scratch files.
+  char folder[1024] = "";
+  bool have_folder = format.uses_temp_folder && temporary_folder(folder, sizeof folder);
+  return begin_writer(
+      request, OutputPlace{nullptr, output_file_path(written), have_folder ? folder : nullptr},
+      target, result);
 }
 
 // Copies the finished output at `path` to `output`; false after `fail`.
@@ -190,13 +191,18 @@ bool copy_to(const char* path, FILE* output, ConversionResult& result) {
 }
 
 // Puts the output in place, or keeps the previous one when the run failed.
+// A scratch file is copied to its destination and removed.
 void finish_output(const ConversionRequest& request, RunFiles& files, ConversionResult& result) {
   int error = 0;
   if (result.status == CONVERSION_FAILED) return;  // RunFiles removes what was written
-  if (files.piped.target_path) {
-    set_binary_mode(request.standard_output);
-    copy_to(output_file_path(files.piped), request.standard_output, result);
-  } else if (files.output.target_path) {
+  if (files.piped.temporary_path) {
+    FILE* destination = files.output.stream ? files.output.stream : request.standard_output;
+    if (!files.output.stream) set_binary_mode(destination);
+    bool copied = copy_to(output_file_path(files.piped), destination, result);
+    output_file_discard(files.piped);
+    if (!copied) return;
+  }
+  if (files.output.target_path) {
     if (!output_file_commit(files.output, error))
       fail_conversion(result, FAILED_WRITING, error, nullptr);
   } else if (std::fflush(request.standard_output) != 0 || std::ferror(request.standard_output)) {

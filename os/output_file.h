@@ -2,7 +2,9 @@
 // in place only when complete: a failed or interrupted run leaves the previous
 // target as it was, and a replaced file keeps its owner, group and permission
 // bits. A target that exists but is not a regular file (a device such as
-// /dev/null or NUL, a pipe) cannot be replaced and is written in place.
+// /dev/null or NUL, a pipe) cannot be replaced: it is opened once and written
+// in place. Also a scratch file in the temporary folder for an output that is
+// copied elsewhere once written.
 #pragma once
 
 #include <cstddef>
@@ -10,14 +12,14 @@
 
 struct OutputWriter;
 
-// One output being written. Create it zero-filled; output_file_begin fills
-// it, output_file_commit or output_file_discard empties it again. It owns its
-// paths and its stream.
+// One output being written. Create it zero-filled; output_file_begin (or
+// output_file_begin_scratch) fills it, output_file_commit or
+// output_file_discard empties it again. It owns its paths and its stream.
 struct OutputFile {
   // Open for binary writing (with the GNU C library through a cookie, so its
   // fileno is -1); the caller may close it itself and set it null.
   FILE* stream;
-  char* target_path;     // the file to replace (malloc'd copy)
+  char* target_path;     // the file to replace (malloc'd copy), null for a scratch file
   char* temporary_path;  // the file being written (malloc'd), null when written in place
   OutputWriter* writer;  // what records the first write error of `stream` (internal)
   int pending_slot;      // where a signal finds `temporary_path` to remove it, 0 for nowhere
@@ -25,13 +27,24 @@ struct OutputFile {
 
 // Creates a new temporary file beside `target_path` (exclusively, named
 // .NAME.XXXXXX.part in the same folder, NAME cut short when it is long) and
-// opens `file.stream` on it for binary writing. A target that is a symbolic
-// link stays one (POSIX): the file it names is replaced, or made when the
-// link dangles (the folder it points into must then exist). False with
-// `error` (an errno value: ENOENT for a missing folder, EISDIR for a folder,
-// ELOOP for links in a loop) when it cannot be made; nothing is left behind
-// then.
+// opens `file.stream` on it for binary writing. An existing regular target
+// must be open to writing (it is opened and closed again to see, which a
+// regular file does not notice); any other existing target is opened once,
+// here, and written in place. A target that is a symbolic link stays one
+// (POSIX): the file it names is replaced, or made when the link dangles (the
+// folder it points into must then exist). False with `error` (an errno
+// value: ENOENT for a missing folder, EISDIR for a folder, EACCES for a
+// read-only or locked target, ELOOP for links in a loop) when it cannot be
+// made; nothing is left behind then.
 bool output_file_begin(OutputFile& file, const char* target_path, int& error);
+
+// Creates a new file in the temporary folder, named ledgerly-XXXXXX followed
+// by `suffix` (such as ".xlsx"), and opens `file.stream` on it as
+// output_file_begin does: for an output that is copied elsewhere once
+// written. It is never committed: output_file_discard, or a signal, removes
+// it. False with `error` (ENAMETOOLONG when the temporary folder's path is
+// too long) when it cannot be made.
+bool output_file_begin_scratch(OutputFile& file, const char* suffix, int& error);
 
 // Returns the path being written: the temporary file, or the target itself
 // when it is written in place. Owned by `file`; for a library that writes a

@@ -1,7 +1,9 @@
-// Output files on POSIX systems: mkstemps beside the target, fsync, fchown
-// and fchmod, rename and a sync of the folder. With the GNU C library the stream writes
-// through a cookie that keeps the errno value of the first failed write, which
-// the C library's stream would otherwise forget.
+// Output files on POSIX systems: mkstemps beside the target (or in the
+// temporary folder for a scratch file), fsync, fchown and fchmod, rename and
+// a sync of the folder; a handler for every fatal signal removes what is not
+// yet in place. With the GNU C library the stream writes through a cookie
+// that keeps the errno value of the first failed write, which the C library's
+// stream would otherwise forget.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <new>
 
+#include "os/input_file.h"
 #include "os/output_file.h"
 #include "os/pending_files.h"
 
@@ -196,18 +199,56 @@ bool open_writer(OutputFile& file, int descriptor, int& error) {
   return false;
 }
 
+// Makes `file.temporary_path` a new file, its XXXXXX before the last
+// `suffix_length` bytes made unique, marks it for removal on a signal and
+// opens the stream on it. False with `error`, nothing left behind, when it
+// cannot be made; `file` is then empty.
+bool make_temporary(OutputFile& file, int suffix_length, int& error) {
+  int descriptor = file.temporary_path ? mkstemps(file.temporary_path, suffix_length) : -1;
+  if (descriptor < 0) {
+    error = file.temporary_path ? errno : ENOMEM;
+    std::free(file.temporary_path);
+    file.temporary_path = nullptr;
+    release(file);
+    return false;
+  }
+  file.pending_slot = add_pending_file(file.temporary_path);
+  fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+  if (open_writer(file, descriptor, error)) return true;
+  output_file_discard(file);
+  return false;
+}
+
+// Opens an existing target that is no regular file (a device, a pipe) once,
+// for writing in place. False with `error` when it cannot be opened.
+bool open_in_place(OutputFile& file, const char* target_path, int& error) {
+  file.target_path = strdup(target_path);
+  int descriptor = file.target_path ? open(target_path, O_WRONLY | O_CLOEXEC | O_NOCTTY) : -1;
+  if (descriptor < 0) {
+    error = file.target_path ? errno : ENOMEM;
+    release(file);
+    return false;
+  }
+  if (open_writer(file, descriptor, error)) return true;
+  release(file);
+  return false;
+}
+
 }  // namespace
 
 bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
   file = OutputFile{};
-  if (!*target_path) {
-    error = ENOENT;
+  struct stat info {};
+  bool exists = *target_path && stat(target_path, &info) == 0;
+  if (!*target_path || (exists && S_ISDIR(info.st_mode))) {
+    error = *target_path ? EISDIR : ENOENT;
     return false;
   }
-  struct stat info {};
-  bool exists = stat(target_path, &info) == 0;
-  if (exists && S_ISDIR(info.st_mode)) {
-    error = EISDIR;
+  if (exists && !S_ISREG(info.st_mode)) return open_in_place(file, target_path, error);
+  // An existing file that could not be written in place (read-only,
+  // immutable) is not replaced either.
+  if (exists && faccessat(AT_FDCWD, target_path, W_OK, AT_EACCESS) != 0) {
+    error = errno;
     return false;
   }
   file.target_path = resolved_target(target_path);
@@ -215,26 +256,27 @@ bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
     error = errno;
     return false;
   }
-  int descriptor = -1;
-  if (exists && !S_ISREG(info.st_mode)) {
-    descriptor = open(target_path, O_WRONLY | O_CLOEXEC);
-  } else if ((file.temporary_path = temporary_output_name(
-                  file.target_path, folder_length(file.target_path))) == nullptr) {
-    errno = ENOMEM;
-  } else if ((descriptor = mkstemps(file.temporary_path, 5)) >= 0) {
-    file.pending_slot = add_pending_file(file.temporary_path);
-    fcntl(descriptor, F_SETFD, FD_CLOEXEC);
-  }
-  if (descriptor < 0) {
-    error = errno;
-    std::free(file.temporary_path);
-    file.temporary_path = nullptr;
-    release(file);
+  file.temporary_path = temporary_output_name(file.target_path, folder_length(file.target_path));
+  return make_temporary(file, 5, error);
+}
+
+bool output_file_begin_scratch(OutputFile& file, const char* suffix, int& error) {
+  file = OutputFile{};
+  static const char pattern[] = "/ledgerly-XXXXXX";
+  char folder[4096];
+  size_t suffix_length = std::strlen(suffix);
+  if (!temporary_folder(folder, sizeof folder - sizeof pattern - suffix_length)) {
+    error = ENAMETOOLONG;
     return false;
   }
-  if (open_writer(file, descriptor, error)) return true;
-  output_file_discard(file);
-  return false;
+  size_t length = std::strlen(folder);
+  file.temporary_path = static_cast<char*>(std::malloc(length + sizeof pattern + suffix_length));
+  if (file.temporary_path) {
+    std::memcpy(file.temporary_path, folder, length);
+    std::memcpy(file.temporary_path + length, pattern, sizeof pattern - 1);
+    std::memcpy(file.temporary_path + length + sizeof pattern - 1, suffix, suffix_length + 1);
+  }
+  return make_temporary(file, static_cast<int>(suffix_length), error);
 }
 
 const char* output_file_path(const OutputFile& file) {

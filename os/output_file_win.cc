@@ -1,8 +1,8 @@
-// Output files on Windows: a file created beside the target (shared for
-// deletion, so that a console control handler can remove it while it is
-// open), FlushFileBuffers, and MoveFileExA over the target. The C runtime's
-// stream forgets why a write failed; a full disk is told from the free space
-// left.
+// Output files on Windows: a file created beside the target, or in the
+// temporary folder for a scratch file (shared for deletion, so that a
+// console control handler can remove it while it is open), FlushFileBuffers,
+// and MoveFileExA over the target. The C runtime's stream forgets why a
+// write failed; a full disk is told from the free space left.
 #include <fcntl.h>
 #include <io.h>
 
@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os/input_file.h"
 #include "os/output_file.h"
 #include "os/pending_files.h"
 #include "os/win32.h"
@@ -25,10 +26,11 @@ size_t folder_length(const char* path) {
   return folder;
 }
 
-// Creates the file `name`, its XXXXXX replaced by unique letters, for
-// writing; a name already taken is tried again with other letters.
-HANDLE create_temporary(char* name) {
-  char* letters = name + std::strlen(name) - sizeof "XXXXXX.part" + 1;
+// Creates the file `name`, the six X before its last `suffix_length` bytes
+// replaced by unique letters, for writing; a name already taken is tried
+// again with other letters.
+HANDLE create_temporary(char* name, size_t suffix_length) {
+  char* letters = name + std::strlen(name) - suffix_length - 6;
   for (int attempt = 0; attempt < 100; ++attempt) {
     fill_unique_letters(letters, 6);
     HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -39,14 +41,31 @@ HANDLE create_temporary(char* name) {
   return INVALID_HANDLE_VALUE;
 }
 
-// Whether `path` names an existing device or pipe, which is written in place.
-bool is_device(const char* path) {
-  HANDLE probe = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return false;
-  bool device = GetFileType(probe) != FILE_TYPE_DISK;
-  CloseHandle(probe);
-  return device;
+// Opens an existing `path` for writing, once: a device or pipe is kept open
+// to be written in place; a disk file is closed again (it could be written,
+// so it may be replaced) and INVALID_HANDLE_VALUE returned. False with
+// `error` for a folder, or a file that is read-only or locked by another
+// program; a missing file is no error.
+bool open_existing(const char* path, HANDLE& device, int& error) {
+  device = INVALID_HANDLE_VALUE;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = EISDIR;
+    return false;
+  }
+  HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    error = errno_of_win32_error(code);
+    return code == ERROR_FILE_NOT_FOUND;
+  }
+  if (GetFileType(handle) == FILE_TYPE_DISK) {
+    CloseHandle(handle);
+  } else {
+    device = handle;
+  }
+  return true;
 }
 
 // The cause of a failed write, which the stream did not keep: a full disk
@@ -84,40 +103,11 @@ void release(OutputFile& file) {
   file = OutputFile{};
 }
 
-}  // namespace
-
-bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
-  file = OutputFile{};
-  if (!*target_path) {
-    error = ENOENT;
-    return false;
-  }
-  bool device = is_device(target_path);
-  DWORD attributes = GetFileAttributesA(target_path);
-  if (!device && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    error = EISDIR;
-    return false;
-  }
-  file.target_path = _strdup(target_path);
-  if (!device && file.target_path)
-    file.temporary_path = temporary_output_name(target_path, folder_length(target_path));
-  if (!file.target_path || (!device && !file.temporary_path)) {
-    release(file);
-    error = ENOMEM;
-    return false;
-  }
-  HANDLE handle = device
-                      ? CreateFileA(target_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                      : create_temporary(file.temporary_path);
-  if (handle == INVALID_HANDLE_VALUE) {
-    error = errno_of_win32_error(GetLastError());
-    std::free(file.temporary_path);
-    file.temporary_path = nullptr;
-    release(file);
-    return false;
-  }
-  if (!device) file.pending_slot = add_pending_file(file.temporary_path);
+// Opens `file.stream` on `handle` (marking a temporary file for removal on a
+// console event first). False with `error`, nothing left behind, when that
+// fails.
+bool open_stream(OutputFile& file, HANDLE handle, int& error) {
+  if (file.temporary_path) file.pending_slot = add_pending_file(file.temporary_path);
   int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (descriptor < 0) {
     CloseHandle(handle);
@@ -128,6 +118,62 @@ bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
   error = ENOMEM;
   output_file_discard(file);
   return false;
+}
+
+// Creates `file.temporary_path` (its letters before the last `suffix_length`
+// bytes made unique) and opens the stream on it. False with `error`, `file`
+// empty, when it cannot be made.
+bool make_temporary(OutputFile& file, size_t suffix_length, int& error) {
+  HANDLE handle = file.temporary_path ? create_temporary(file.temporary_path, suffix_length)
+                                      : INVALID_HANDLE_VALUE;
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = file.temporary_path ? errno_of_win32_error(GetLastError()) : ENOMEM;
+    std::free(file.temporary_path);
+    file.temporary_path = nullptr;
+    release(file);
+    return false;
+  }
+  return open_stream(file, handle, error);
+}
+
+}  // namespace
+
+bool output_file_begin(OutputFile& file, const char* target_path, int& error) {
+  file = OutputFile{};
+  if (!*target_path) {
+    error = ENOENT;
+    return false;
+  }
+  HANDLE device = INVALID_HANDLE_VALUE;
+  if (!open_existing(target_path, device, error)) return false;
+  file.target_path = _strdup(target_path);
+  if (!file.target_path) {
+    if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
+    error = ENOMEM;
+    return false;
+  }
+  if (device != INVALID_HANDLE_VALUE) return open_stream(file, device, error);
+  file.temporary_path = temporary_output_name(target_path, folder_length(target_path));
+  return make_temporary(file, sizeof ".part" - 1, error);
+}
+
+bool output_file_begin_scratch(OutputFile& file, const char* suffix, int& error) {
+  file = OutputFile{};
+  static const char pattern[] = "\\ledgerly-XXXXXX";
+  char folder[MAX_PATH + 1];
+  size_t suffix_length = std::strlen(suffix);
+  if (!temporary_folder(folder, sizeof folder - sizeof pattern - suffix_length)) {
+    error = ENAMETOOLONG;
+    return false;
+  }
+  size_t length = std::strlen(folder);
+  file.temporary_path = static_cast<char*>(std::malloc(length + sizeof pattern + suffix_length));
+  if (file.temporary_path) {
+    std::memcpy(file.temporary_path, folder, length);
+    std::memcpy(file.temporary_path + length, pattern, sizeof pattern - 1);
+    std::memcpy(file.temporary_path + length + sizeof pattern - 1, suffix, suffix_length + 1);
+  }
+  return make_temporary(file, suffix_length, error);
 }
 
 const char* output_file_path(const OutputFile& file) {

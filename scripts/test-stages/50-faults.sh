@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Puts ledgerly-convert (build-faults) through the faults a user's machine
-# can throw at it: a full disk, Ctrl-C and kill -9 at any moment, two runs
-# writing one output, read errors in either pass, a log that grows or shrinks
-# while it is converted, closed or shared standard streams, and four million
-# messages. Each check prints one line. The previous output must survive
+# can throw at it: a full disk, Ctrl-C, kill -9 and every other fatal signal
+# at any moment, two runs writing one output, read errors in either pass, a
+# log that grows, shrinks or is rewritten while it is converted, other users'
+# files, FIFOs, endless inputs, closed or shared standard streams, and four
+# million messages. Each check prints one line. The previous output must survive
 # every failure byte for byte; no temporary file may stay behind after a
 # failure the converter saw coming.
 #
@@ -155,6 +156,45 @@ else
   fail "file-size limit (ulimit -f 256): exit $status, .part files: $(leftovers . | wc -l)"
 fi
 
+# A workbook for standard output is made in the temporary folder under a
+# name of its own: a folder planted under the name it once had changes
+# nothing, a kill leaves nothing there, and a temporary folder whose path is
+# too long is refused instead of falling back to /.
+mkdir -p book-tmp/ledgerly-output.xlsx
+status=0
+TMPDIR=$data/book-tmp "$convert" --format xlsx small.adi - >book.xlsx 2>/dev/null || status=$?
+if [ "$status" = 0 ] && unzip -tq book.xlsx >/dev/null &&
+  [ "$(find book-tmp -mindepth 1 -printf '%f ')" = "ledgerly-output.xlsx " ]; then
+  pass "workbook to standard output, a folder planted under the old fixed name: written, nothing left"
+else
+  fail "workbook to standard output, planted folder: exit $status, left: $(find book-tmp -mindepth 1)"
+fi
+mkdir -p book-killed
+left=0
+for _ in $(seq 4); do
+  TMPDIR=$data/book-killed env --default-signal "$convert" --format xlsx big.adi - >book.xlsx \
+    2>/dev/null &
+  pid=$!
+  sleep "$(awk -v r="$RANDOM" -v ms="$seconds_ms" 'BEGIN { printf "%.3f", r / 32768 * ms / 1000 }')"
+  kill -s TERM "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  [ -z "$(ls -A book-killed)" ] || left=$((left + 1))
+  find book-killed -mindepth 1 -delete
+done
+if [ "$left" = 0 ]; then
+  pass "workbook to standard output, SIGTERM at random moments (4 runs): no scratch file left"
+else
+  fail "workbook to standard output, SIGTERM: $left of 4 runs left a file in the temporary folder"
+fi
+status=0
+TMPDIR=/$(printf 'x%.0s' $(seq 5000)) "$convert" --format xlsx small.adi - >book.xlsx \
+  2>book.err || status=$?
+if [ "$status" = 1 ] && grep -q 'temporary folder' book.err &&
+  [ -z "$(find / -maxdepth 1 -name 'ledgerly-*')" ]; then
+  pass "workbook to standard output, a temporary folder path of 5,000 bytes: refused, exit 1"
+else
+  fail "workbook to standard output, long TMPDIR: exit $status, $(tail -n 1 book.err | cut -c1-160)"
+fi
 
 # Other users' files: converting over them keeps their owner, group and
 # permission bits; a user who may not give a file away gets a file of their
@@ -188,6 +228,29 @@ ownership "root over nobody:nogroup 0640" nobody:nogroup 0640 root "nobody:nogro
 ownership "root over a set-user-ID file of nobody" nobody:nogroup 4755 root "nobody:nogroup 4755"
 ownership "nobody over root's set-ID file, group-writable for nogroup" root:nogroup 6775 nobody:nogroup \
   "nobody:nogroup 775"
+
+# A FIFO as output is opened once (strace counts the opens) and receives the
+# whole output, CSV or workbook.
+mkfifo out.fifo
+for format in csv xlsx; do
+  timeout 20 cat out.fifo >"fifo.$format" &
+  reader=$!
+  status=0
+  timeout 20 strace -f -o fifo.trace -e trace=open,openat "$convert" --format "$format" small.adi \
+    out.fifo 2>/dev/null || status=$?
+  wait "$reader"
+  opens=$(grep -c '"out.fifo"' fifo.trace)
+  if [ "$format" = csv ]; then
+    whole=$(cmp -s old.csv fifo.csv && echo yes)
+  else
+    whole=$(unzip -tq fifo.xlsx >/dev/null && echo yes)
+  fi
+  if [ "$status" = 0 ] && [ "$opens" = 1 ] && [ "$whole" = yes ]; then
+    pass "FIFO as the $format output: opened once, written whole"
+  else
+    fail "FIFO as the $format output: exit $status, opened $opens times, whole: ${whole:-no}"
+  fi
+done
 
 # Two conversions into one output at once: one whole CSV, both succeed.
 mixed=0
