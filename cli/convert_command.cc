@@ -26,6 +26,9 @@ const char usage_text[] =
     "  --format csv|xlsx   output format; xlsx when OUTPUT ends in .xlsx, else csv\n"
     "  --columns LIST      the columns to write, in this order (CALL,QSO_DATE,...);\n"
     "                      a name the log lacks gives an empty column\n"
+    "  --order log|qso     the columns found: as they first appear in the log (CSV's\n"
+    "                      default), or CALL, QSO_DATE, TIME_ON... first and\n"
+    "                      application fields last (the workbook's default)\n"
     "  --dates iso         CSV: dates as 2024-01-05 instead of 5-Jan-2024\n"
     "  --separator SEP     CSV: , (default), ; or tab\n"
     "  --bom               CSV: start with a UTF-8 byte-order mark\n"
@@ -102,6 +105,11 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
     line.format_given = true;
   } else if ((value = option_value("--columns", argc, argv, i))) {
     line.options.columns = value;
+  } else if ((value = option_value("--order", argc, argv, i))) {
+    if (std::strcmp(value, "log") != 0 && std::strcmp(value, "qso") != 0) {
+      return usage_error(err, "unknown column order ", value);
+    }
+    line.options.order = value[0] == 'l' ? ORDER_LOG : ORDER_QSO;
   } else if ((value = option_value("--dates", argc, argv, i))) {
     if (std::strcmp(value, "iso") != 0) return usage_error(err, "unknown date form ", value);
     line.options.iso_dates = line.csv_option_given = true;
@@ -115,7 +123,8 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
   } else if (std::strncmp(argument, "--", 2) == 0 && std::strchr(argument, '=') == nullptr &&
              i + 1 >= argc &&
              (std::strcmp(argument, "--format") == 0 || std::strcmp(argument, "--columns") == 0 ||
-              std::strcmp(argument, "--dates") == 0 || std::strcmp(argument, "--separator") == 0)) {
+              std::strcmp(argument, "--dates") == 0 || std::strcmp(argument, "--separator") == 0 ||
+              std::strcmp(argument, "--order") == 0)) {
     return usage_error(err, "missing value for ", argument);
   } else {
     return usage_error(err, "unknown option ", argument);

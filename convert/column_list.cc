@@ -6,6 +6,7 @@
 
 #include "convert/cell_kind.h"
 #include "convert/column_index.h"
+#include "convert/column_order.h"
 #include "convert/convert.h"
 
 namespace {
@@ -318,4 +319,18 @@ void collect_record_names(const AdifRecord* record, ColumnList& columns, int& na
   for (int32_t k = 0; k < fresh; ++k) {
     add_column(index.fresh[k]->name, key_of(index.fresh[k]), true, columns, name_count);
   }
+}
+
+bool order_columns_for_QSO(const ColumnList& found, ColumnList& ordered) {
+  if (!init_column_list(ordered)) return false;
+  bool added = true;
+  for (const char* const* name = QSO_first_columns; *name && added; ++name) {
+    if (column_slot(found, *name) >= 0) added = add_column_name(*name, ordered);
+  }
+  for (int pass = 0; pass < 2 && added; ++pass) {
+    for (char** name = found.names; *name && added; ++name) {
+      if (is_ADIF_field(*name) == (pass == 0)) added = add_column_name(*name, ordered);
+    }
+  }
+  return added;
 }

@@ -77,10 +77,18 @@ enum OutputFormat {
   FORMAT_XLSX = 1  // an Excel workbook with typed cells
 };
 
+// The order of the columns found in a log (see column_order.h).
+enum ColumnOrder {
+  ORDER_DEFAULT = 0,  // the format's own
+  ORDER_LOG = 1,      // as the names first appear in the log
+  ORDER_QSO = 2       // the QSO's own columns first, application fields last
+};
+
 // How a conversion writes its output.
 struct OutputOptions {
   OutputFormat format;
   const char* columns;  // comma-separated names choosing and ordering the columns, or null
+  ColumnOrder order;    // of the columns found, when `columns` is null
   char separator;       // CSV: ',' (also 0), ';' or '\t'
   bool iso_dates;       // CSV: real dates of every date column as 2024-01-05
   bool bom;             // CSV: a UTF-8 byte-order mark first

@@ -7,6 +7,7 @@
 
 #include "adif/adx_reader.h"
 #include "convert/column_index.h"
+#include "convert/column_order.h"
 #include "convert/convert.h"
 #include "convert/output_format.h"
 
@@ -208,7 +209,10 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
       deliver(sink, 1, nullptr, text);
     }
   }
-  const ColumnList& columns = options.columns ? chosen : found;
+  ColumnOrder order = options.order ? options.order : output_format(target.format).order;
+  bool reorder = ready && !options.columns && order == ORDER_QSO;
+  if (reorder && !column_list_failed(found) && !order_columns_for_QSO(found, chosen)) ready = false;
+  const ColumnList& columns = options.columns || reorder ? chosen : found;
   if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost) {
     fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
   } else if (source_read_failed(source, error)) {

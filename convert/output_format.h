@@ -33,6 +33,7 @@ struct OutputFormatRow {
   bool writes_by_path;     // writes a file by its path: standard output gets a copy
   bool uses_temp_folder;   // needs the temporary folder for scratch files
   bool takes_csv_style;    // --dates, --separator, --bom apply to it
+  ColumnOrder order;       // its columns' order unless the user chooses
   // Starts the output at `place` as `options` say. Returns the writer, the
   // caller's until end or discard; or null with a malloc'ed `error` (null
   // when memory ran out).
