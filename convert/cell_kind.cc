@@ -2,6 +2,8 @@
 #include "convert/cell_kind.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "adif/adif.h"
@@ -75,35 +77,87 @@ bool read_time(const char* value, size_t length, int& hour, int& minute, int& se
   return true;
 }
 
-bool read_number(const char* value, size_t length, double& number, int& decimals) {
-  // At most 15 digits, so the digits make an integer a double holds exactly
-  // and one division by an exact power of ten gives the nearest double.
-  static const double powers[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+bool read_number(const char* value, size_t length, double& number, int& decimals,
+                 int& integer_digits) {
+  // The first 15 significant digits make an integer a double holds exactly;
+  // one multiplication or division by an exact power of ten then gives the
+  // nearest double, and strtod the rest.
+  static const double powers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   const char* end = value + length;
   const char* c = value;
   bool negative = c != end && *c == '-';
-  if (negative) ++c;
+  if (c != end && (*c == '-' || *c == '+')) ++c;
   const char* integer = c;
   while (c != end && *c >= '0' && *c <= '9') ++c;
-  size_t integer_digits = static_cast<size_t>(c - integer);
-  if (integer_digits == 0 || (integer_digits > 1 && *integer == '0')) return false;
-  const char* fraction = c;
+  int whole_digits = static_cast<int>(c - integer);
+  int places = 0;
   if (c != end && *c == '.') {
-    fraction = ++c;
+    const char* fraction = ++c;
     while (c != end && *c >= '0' && *c <= '9') ++c;
-    if (c == fraction) return false;
+    places = static_cast<int>(c - fraction);
+    if (places == 0) return false;
   }
-  if (c != end) return false;
-  int places = static_cast<int>(c - fraction);
-  if (integer_digits + static_cast<size_t>(places) > 15) return false;
-  int64_t digits = 0;
-  for (const char* d = integer; d != c; ++d) {
-    if (*d != '.') digits = digits * 10 + (*d - '0');
+  if (c != end || whole_digits + places == 0) return false;
+  int64_t kept = 0;
+  int significant = 0;
+  int next_digit = 0;  // the first digit past the 15th significant one
+  for (const char* d = integer; d != end; ++d) {
+    if (*d == '.' || (significant == 0 && *d == '0')) continue;
+    if (++significant <= 15) {
+      kept = kept * 10 + (*d - '0');
+    } else if (significant == 16) {
+      next_digit = *d - '0';
+    }
   }
-  if (negative && digits == 0) return false;
-  number = static_cast<double>(negative ? -digits : digits) / powers[places];
-  decimals = places;
+  if (negative && significant == 0) return false;
+  int dropped = significant > 15 ? significant - 15 : 0;
+  if (next_digit >= 5) ++kept;
+  int exponent = dropped - places;
+  double magnitude;
+  if (exponent >= 0 && exponent <= 22) {
+    magnitude = static_cast<double>(kept) * powers[exponent];
+  } else if (exponent < 0 && exponent >= -22) {
+    magnitude = static_cast<double>(kept) / powers[-exponent];
+  } else {
+    char text[48];
+    std::snprintf(text, sizeof text, "%llde%d", static_cast<long long>(kept), exponent);
+    magnitude = std::strtod(text, nullptr);
+  }
+  number = negative ? -magnitude : magnitude;
+  decimals = exponent < 0 ? -exponent : 0;
+  for (int64_t rest = kept; dropped && decimals > 0 && rest % 10 == 0; rest /= 10) --decimals;
+  integer_digits = whole_digits > 1 && *integer == '0' ? whole_digits : 1;
+  return true;
+}
+
+bool read_date_time(const char* value, size_t length, int& year, int& month, int& day, int& hour,
+                    int& minute, int& second) {
+  if (length > 0 && value[length - 1] == 'Z') --length;
+  if ((length != 16 && length != 19) || value[4] != '-' || value[7] != '-' ||
+      (value[10] != ' ' && value[10] != 'T') || value[13] != ':' ||
+      (length == 19 && value[16] != ':')) {
+    return false;
+  }
+  char date[8];
+  char time[6];
+  std::memcpy(date, value, 4);
+  std::memcpy(date + 4, value + 5, 2);
+  std::memcpy(date + 6, value + 8, 2);
+  std::memcpy(time, value + 11, 2);
+  std::memcpy(time + 2, value + 14, 2);
+  if (length == 19) std::memcpy(time + 4, value + 17, 2);
+  int y, mo, d, h, mi, s;
+  if (!read_date(date, 8, y, mo, d) || !read_time(time, length == 19 ? 6 : 4, h, mi, s)) {
+    return false;
+  }
+  year = y;
+  month = mo;
+  day = d;
+  hour = h;
+  minute = mi;
+  second = s;
   return true;
 }
 

@@ -31,13 +31,22 @@ bool read_date(const char* value, size_t length, int& year, int& month, int& day
 // then sets `hour`, `minute` and `second` (0 for 4 digits).
 bool read_time(const char* value, size_t length, int& hour, int& minute, int& second);
 
-// Returns true when the `length` bytes at `value` are a plain decimal that a
-// spreadsheet shows back as the same text: an optional '-', digits without a
-// leading zero (a single 0 before the point is allowed), an optional point
-// followed by at least one digit, at most 15 digits in all, and not zero with
-// a '-'. Then sets `number` to its value and `decimals` to the digits after
-// the point.
-bool read_number(const char* value, size_t length, double& number, int& decimals);
+// Returns true when the `length` bytes at `value` are a plain decimal: an
+// optional sign, digits (leading zeros allowed), and an optional point with
+// digits after it (".5" is one, "5." is not), not a negative zero. Then sets
+// `number` to its value, rounded to 15 significant digits when it has more,
+// `decimals` to the decimals to show (those written, fewer when the rounding
+// cut some off, and never the zeros it left at the end) and `integer_digits`
+// to the integer digits to show (those written when there are leading zeros,
+// as in 05, else 1).
+bool read_number(const char* value, size_t length, double& number, int& decimals,
+                 int& integer_digits);
+
+// Returns true when the `length` bytes at `value` are an ISO date and time
+// of a real date from 1900 on: YYYY-MM-DD, a space or T, HH:MM or HH:MM:SS,
+// and an optional Z; then sets its parts (`second` 0 without seconds).
+bool read_date_time(const char* value, size_t length, int& year, int& month, int& day, int& hour,
+                    int& minute, int& second);
 
 // Writes the ISO text of a date, such as 2024-01-05, and a NUL at `out` (at
 // least 11 bytes); `year` must be 0 to 9999. Returns the length, 10.

@@ -89,6 +89,7 @@ struct OutputOptions {
   OutputFormat format;
   const char* columns;  // comma-separated names choosing and ordering the columns, or null
   ColumnOrder order;    // of the columns found, when `columns` is null
+  bool no_summary;      // workbook: no summary sheet
   char separator;       // CSV: ',' (also 0), ';' or '\t'
   bool iso_dates;       // CSV: real dates of every date column as 2024-01-05
   bool bom;             // CSV: a UTF-8 byte-order mark first

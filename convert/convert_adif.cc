@@ -9,6 +9,7 @@
 #include "convert/column_index.h"
 #include "convert/column_order.h"
 #include "convert/convert.h"
+#include "convert/log_survey.h"
 #include "convert/output_format.h"
 
 namespace {
@@ -64,8 +65,9 @@ bool source_read_failed(const LogSource& source, int& error) {
 }
 
 // Writes the header row; false when the output cannot take it.
-bool write_header(OutputTarget& target, const ColumnList& columns, Pass& pass) {
-  if (output_format(target.format).header(target.writer, columns, pass.fault)) return true;
+bool write_header(OutputTarget& target, const ColumnList& columns, const LogSurvey* survey,
+                  Pass& pass) {
+  if (output_format(target.format).header(target.writer, columns, survey, pass.fault)) return true;
   pass.write_failed = true;
   return false;
 }
@@ -84,7 +86,7 @@ bool write_row(OutputTarget& target, const AdifRecord* record, const ColumnList&
 // Runs one pass. Pass 1 (`columns` being collected) writes nothing; pass 2
 // writes a row per record into `target`.
 void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnList& written,
-              OutputTarget& target, MessageSink& sink, Pass& pass) {
+              OutputTarget& target, LogSurvey* survey, MessageSink& sink, Pass& pass) {
   AdifRecord* record = nullptr;
   char* message = nullptr;
   int name_count = columns.index ? columns.index->held : 0;
@@ -94,6 +96,7 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
     if (status == ADIF_EOR && record) {
       if (number == 1) {
         collect_record_names(record, columns, name_count);
+        if (survey) survey_record(*survey, record);
       } else if (!write_row(target, record, written, sink, pass)) {
         status = ADIF_EOF;
       }
@@ -193,14 +196,17 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   ConversionResult result{};
   ColumnList found{};
   ColumnList chosen{};
+  LogSurvey survey{};
+  bool surveying = output_format(target.format).surveys_log;
   Pass first{};
   Pass second{};
   int error = 0;
   sink.lost = false;
-  bool ready =
-      init_column_list(found) && (!options.columns || choose_columns(options.columns, chosen));
+  bool ready = init_column_list(found) &&
+               (!options.columns || choose_columns(options.columns, chosen)) &&
+               (!surveying || init_log_survey(survey));
   if (ready) {
-    run_pass(source, 1, found, found, target, sink, first);
+    run_pass(source, 1, found, found, target, surveying ? &survey : nullptr, sink, first);
     if (source.adif.recovered > 0) {
       char text[120];
       std::snprintf(text, sizeof text,
@@ -213,16 +219,17 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   bool reorder = ready && !options.columns && order == ORDER_QSO;
   if (reorder && !column_list_failed(found) && !order_columns_for_QSO(found, chosen)) ready = false;
   const ColumnList& columns = options.columns || reorder ? chosen : found;
-  if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost) {
+  if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost ||
+      survey.out_of_memory) {
     fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
   } else if (source_read_failed(source, error)) {
     fail_conversion(result, FAILED_READING, error, nullptr);
-  } else if (!write_header(target, columns, second)) {
+  } else if (!write_header(target, columns, surveying ? &survey : nullptr, second)) {
     fail_conversion(result, FAILED_TOO_WIDE, 0, second.fault.detail);
   } else if (!restart_log(source)) {
     fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
   } else {
-    run_pass(source, 2, found, columns, target, sink, second);
+    run_pass(source, 2, found, columns, target, nullptr, sink, second);
     if (source_out_of_memory(source) || sink.lost) {
       fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     } else if (source_read_failed(source, error)) {
@@ -243,6 +250,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   std::free(second.fault.detail);
   free_column_list(found);
   free_column_list(chosen);
+  free_log_survey(survey);
   return result;
 }
 
@@ -258,7 +266,8 @@ struct StreamConversion {
   StreamConversion(FILE* input, FILE* output, MessageLog& log)
       : source{}, sink{&log, nullptr, nullptr, false}, target{FORMAT_CSV, nullptr} {
     char* error = nullptr;
-    target.writer = csv_output_begin(OutputPlace{output, nullptr, nullptr}, OutputOptions{}, error);
+    target.writer =
+        csv_output_begin(OutputPlace{output, nullptr, nullptr, nullptr}, OutputOptions{}, error);
     std::free(error);
     opened = target.writer && open_log_source(source, input, LogIdentity{});
   }
@@ -277,7 +286,7 @@ int process_ADIF_records(FILE* input, FILE* output, ColumnList& columns, bool co
   pass.end = ADIF_EOF;
   if (conversion.opened) {
     run_pass(conversion.source, collect_columns ? 1 : 2, columns, columns, conversion.target,
-             conversion.sink, pass);
+             nullptr, conversion.sink, pass);
   }
   std::free(pass.fault.detail);
   if (end_status) *end_status = pass.end;

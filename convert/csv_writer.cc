@@ -282,7 +282,8 @@ FormatWriter* csv_output_begin(const OutputPlace& place, const OutputOptions& op
   return reinterpret_cast<FormatWriter*>(output);
 }
 
-bool csv_output_header(FormatWriter* writer, const ColumnList& columns, OutputFault&) {
+bool csv_output_header(FormatWriter* writer, const ColumnList& columns, const LogSurvey*,
+                       OutputFault&) {
   CsvOutput* output = csv_output(writer);
   write_CSV_header(output->stream, columns, output->style);
   return true;

@@ -4,12 +4,12 @@
 #include <cstring>
 
 const OutputFormatRow output_formats[] = {
-    {"csv", ".CSV", "CSV format", "CSV", false, false, true, ORDER_LOG, csv_output_begin,
+    {"csv", ".CSV", "CSV format", "CSV", false, false, true, ORDER_LOG, false, csv_output_begin,
      csv_output_header, csv_output_row, csv_output_end, csv_output_discard},
-    {"xlsx", ".xlsx", "an Excel workbook", "workbook", true, true, false, ORDER_QSO,
+    {"xlsx", ".xlsx", "an Excel workbook", "workbook", true, true, false, ORDER_QSO, true,
      xlsx_output_begin, xlsx_output_header, xlsx_output_row, xlsx_output_end, xlsx_output_discard},
-    {nullptr, nullptr, nullptr, nullptr, false, false, false, ORDER_DEFAULT, nullptr, nullptr,
-     nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, false, false, false, ORDER_DEFAULT, false, nullptr,
+     nullptr, nullptr, nullptr, nullptr},
 };
 
 const OutputFormatRow& output_format(OutputFormat format) { return output_formats[format]; }

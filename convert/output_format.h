@@ -5,6 +5,8 @@
 
 #include "convert/convert.h"
 
+struct LogSurvey;
+
 // One writer's own state; each writer knows what it really is.
 struct FormatWriter;
 
@@ -14,6 +16,7 @@ struct OutputPlace {
   FILE* stream;             // the output stream (formats writing a stream)
   const char* path;         // the file to write (formats writing a file by path)
   const char* temp_folder;  // a folder for the writer's scratch files, or null
+  const char* log_path;     // the log being converted ("-": standard input), or null
 };
 
 // Why a writer failed: an errno value and, when the writer has more to say,
@@ -34,12 +37,16 @@ struct OutputFormatRow {
   bool uses_temp_folder;   // needs the temporary folder for scratch files
   bool takes_csv_style;    // --dates, --separator, --bom apply to it
   ColumnOrder order;       // its columns' order unless the user chooses
+  bool surveys_log;        // pass 1 surveys the log for its header (see log_survey.h)
   // Starts the output at `place` as `options` say. Returns the writer, the
   // caller's until end or discard; or null with a malloc'ed `error` (null
   // when memory ran out).
   FormatWriter* (*begin)(const OutputPlace& place, const OutputOptions& options, char*& error);
-  // Writes the header of `columns`; false with `fault` when it cannot.
-  bool (*header)(FormatWriter* writer, const ColumnList& columns, OutputFault& fault);
+  // Writes the header of `columns`; `survey` is what pass 1 found (null
+  // unless the row asks for it; it lives until end or discard). False with
+  // `fault` when it cannot.
+  bool (*header)(FormatWriter* writer, const ColumnList& columns, const LogSurvey* survey,
+                 OutputFault& fault);
   // Writes `record` as the next row; a message about the record (a value cut)
   // is left in the message slot `message`. False with `fault` when it fails.
   bool (*row)(FormatWriter* writer, const AdifRecord* record, const ColumnList& columns,
@@ -67,7 +74,8 @@ bool output_format_of_path(const char* path, OutputFormat& format);
 // The CSV writer's calls (csv_writer.cc).
 FormatWriter* csv_output_begin(const OutputPlace& place, const OutputOptions& options,
                                char*& error);
-bool csv_output_header(FormatWriter* writer, const ColumnList& columns, OutputFault& fault);
+bool csv_output_header(FormatWriter* writer, const ColumnList& columns, const LogSurvey* survey,
+                       OutputFault& fault);
 bool csv_output_row(FormatWriter* writer, const AdifRecord* record, const ColumnList& columns,
                     char*& message, OutputFault& fault);
 bool csv_output_end(FormatWriter* writer, OutputFault& fault);
@@ -76,7 +84,8 @@ void csv_output_discard(FormatWriter* writer);
 // The workbook writer's calls (xlsx_writer.cc).
 FormatWriter* xlsx_output_begin(const OutputPlace& place, const OutputOptions& options,
                                 char*& error);
-bool xlsx_output_header(FormatWriter* writer, const ColumnList& columns, OutputFault& fault);
+bool xlsx_output_header(FormatWriter* writer, const ColumnList& columns, const LogSurvey* survey,
+                        OutputFault& fault);
 bool xlsx_output_row(FormatWriter* writer, const AdifRecord* record, const ColumnList& columns,
                      char*& message, OutputFault& fault);
 bool xlsx_output_end(FormatWriter* writer, OutputFault& fault);

@@ -107,8 +107,10 @@ bool output_is_input(const ConversionRequest& request, const FileIdentity& input
 bool begin_writer(const ConversionRequest& request, const OutputPlace& place, OutputTarget& target,
                   ConversionResult& result) {
   char* detail = nullptr;
+  OutputPlace at = place;
+  at.log_path = request.input_path;
   target.format = request.options.format;
-  target.writer = output_format(target.format).begin(place, request.options, detail);
+  target.writer = output_format(target.format).begin(at, request.options, detail);
   if (!target.writer && !detail) {
     fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
   } else if (!target.writer) {
@@ -148,8 +150,8 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   }
   if (to_standard_output && !format.writes_by_path) {
     set_binary_mode(request.standard_output);
-    return begin_writer(request, OutputPlace{request.standard_output, nullptr, nullptr}, target,
-                        result);
+    return begin_writer(request, OutputPlace{request.standard_output, nullptr, nullptr, nullptr},
+                        target, result);
   }
   OutputFile& file = files.output;
   if (!to_standard_output && !output_file_begin(file, request.output_path, error)) {
@@ -160,7 +162,8 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
     // Large blocks: a write call per 256 KiB rather than per 8 KiB.
     files.buffer.reset(new (std::nothrow) char[output_buffer_bytes]);
     if (files.buffer) std::setvbuf(file.stream, files.buffer.get(), _IOFBF, output_buffer_bytes);
-    return begin_writer(request, OutputPlace{file.stream, nullptr, nullptr}, target, result);
+    return begin_writer(request, OutputPlace{file.stream, nullptr, nullptr, nullptr}, target,
+                        result);
   }
   bool scratch = to_standard_output || !file.temporary_path;
   if (scratch && !begin_scratch(format, files.piped, result)) return false;
@@ -171,7 +174,8 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   char folder[1024] = "";
   bool have_folder = format.uses_temp_folder && temporary_folder(folder, sizeof folder);
   return begin_writer(
-      request, OutputPlace{nullptr, output_file_path(written), have_folder ? folder : nullptr},
+      request,
+      OutputPlace{nullptr, output_file_path(written), have_folder ? folder : nullptr, nullptr},
       target, result);
 }
 

@@ -14,7 +14,9 @@
 #include "adif/adif_reader.h"
 #include "convert/cell_kind.h"
 #include "convert/column_index.h"
+#include "convert/log_survey.h"
 #include "convert/output_format.h"
+#include "convert/xlsx_summary.h"
 
 namespace {
 
@@ -23,7 +25,8 @@ constexpr uint32_t rows_per_sheet = LXW_ROW_MAX;            // 1,048,576, the he
 constexpr uint32_t max_characters = 32767;                  // of one cell's text
 constexpr int32_t measured_rows = 100;                      // records the column widths look at
 constexpr int32_t widest_column = 60;                       // in characters
-constexpr int max_decimals = 15;                            // read_number allows no more digits
+constexpr int max_decimals = 30;                            // a number format shows no more
+constexpr int max_integer_digits = 15;                      // zeros kept in front, at most
 constexpr size_t text_bytes = max_characters * 4 + 1;       // UTF-8 of the longest cell
 constexpr size_t temporary_buffer_bytes = size_t{1} << 18;  // of a sheet's temporary file
 
@@ -37,20 +40,26 @@ struct SheetBuffer {
 
 struct XlsxWriter {
   lxw_workbook* workbook;
-  lxw_worksheet* sheet;                   // the sheet being written
-  int sheet_number;                       // 1 for "QSOs", 2 for "QSOs 2", ...
-  uint32_t row;                           // the sheet's next row
-  int32_t columns;                        // columns of the header
-  int32_t records;                        // records written, counted up to measured_rows
-  unsigned char* kinds;                   // CellKind per column
-  uint16_t* widths;                       // characters per column seen so far
-  lxw_format* header;                     // bold
-  lxw_format* date;                       // yyyy-mm-dd
-  lxw_format* minutes;                    // hh:mm
-  lxw_format* seconds;                    // hh:mm:ss
-  lxw_format* numbers[max_decimals + 1];  // "0", "0.0", "0.00", ... made when first used
-  char* text;                             // a cell's text, text_bytes long
-  SheetBuffer* buffers;                   // the sheets' temporary file buffers
+  lxw_worksheet* sheet;       // the sheet being written
+  int sheet_number;           // 1 for "QSOs", 2 for "QSOs 2", ...
+  uint32_t row;               // the sheet's next row
+  int32_t columns;            // columns of the header
+  int32_t records;            // records written, counted up to measured_rows
+  unsigned char* kinds;       // CellKind per column
+  uint16_t* widths;           // characters per column seen so far
+  lxw_format** time_formats;  // per time column: its one display, or null
+                              // (each value's own, without a survey)
+  lxw_format* header;         // bold
+  lxw_format* date;           // yyyy-mm-dd
+  lxw_format* minutes;        // hh:mm
+  lxw_format* seconds;        // hh:mm:ss
+  lxw_format* date_time;      // yyyy-mm-dd hh:mm:ss
+  // "0", "0.0", "00.000", ... by integer digits and decimals, made when first used
+  lxw_format* numbers[max_integer_digits + 1][max_decimals + 1];
+  char* text;               // a cell's text, text_bytes long
+  SheetBuffer* buffers;     // the sheets' temporary file buffers
+  const LogSurvey* survey;  // what pass 1 found (the driver's), or null
+  char* summary_log_name;   // the log's name for the summary sheet, or null for none
 };
 
 namespace {
@@ -154,21 +163,71 @@ void measure(XlsxWriter& writer, int32_t column, int32_t characters) {
   if (characters > writer.widths[column]) writer.widths[column] = static_cast<uint16_t>(characters);
 }
 
-lxw_format* number_format(XlsxWriter& writer, int decimals) {
-  lxw_format*& format = writer.numbers[decimals];
+// The format showing `integer_digits` digits at least and `decimals`
+// decimals, made when first asked for; null when memory runs out.
+lxw_format* number_format(XlsxWriter& writer, int integer_digits, int decimals) {
+  if (integer_digits > max_integer_digits) integer_digits = max_integer_digits;
+  if (decimals > max_decimals) decimals = max_decimals;
+  lxw_format*& format = writer.numbers[integer_digits][decimals];
   if (!format) {
-    char pattern[max_decimals + 3] = "0.";
-    std::memset(pattern + 2, '0', static_cast<size_t>(decimals));
-    pattern[decimals ? decimals + 2 : 1] = '\0';
+    char pattern[max_integer_digits + max_decimals + 2];
+    auto whole = static_cast<size_t>(integer_digits);
+    std::memset(pattern, '0', whole);
+    pattern[whole] = '.';
+    std::memset(pattern + whole + 1, '0', static_cast<size_t>(decimals));
+    pattern[decimals ? whole + 1 + static_cast<size_t>(decimals) : whole] = '\0';
     format = workbook_add_format(writer.workbook);
     if (format) format_set_num_format(format, pattern);
   }
   return format;
 }
 
-// Writes a typed cell when `field`'s value passes its column's check, the
-// library's answer in `status`; returns false, writing nothing, when it does
-// not pass.
+// The characters a number cell shows in `format`'s shape.
+int32_t shown_number_length(double number, int integer_digits, int decimals) {
+  char text[360];
+  int length = std::snprintf(text, sizeof text, "%0*.*f", integer_digits + (number < 0 ? 1 : 0),
+                             decimals, number);
+  return length > 0 ? length : 0;
+}
+
+// The cell writes of the QSO sheets: every cell there is written through
+// these three, with its row, column and format.
+lxw_error put_number_cell(XlsxWriter& writer, lxw_row_t row, lxw_col_t column, double number,
+                          lxw_format* format) {
+  return worksheet_write_number(writer.sheet, row, column, number, format);
+}
+
+lxw_error put_text_cell(XlsxWriter& writer, lxw_row_t row, lxw_col_t column, const char* text,
+                        lxw_format* format) {
+  return worksheet_write_string(writer.sheet, row, column, text, format);
+}
+
+lxw_error put_date_time_cell(XlsxWriter& writer, lxw_row_t row, lxw_col_t column,
+                             lxw_datetime& when, lxw_format* format) {
+  return worksheet_write_datetime(writer.sheet, row, column, &when, format);
+}
+
+// Writes a date-time cell when `value` is an ISO date and time, the
+// library's answer in `status`; false, writing nothing, when it is not.
+bool write_date_time_cell(XlsxWriter& writer, int32_t column, const char* value, size_t length,
+                          lxw_error& status) {
+  if (length < 16 || value[4] != '-') return false;
+  lxw_datetime when{};
+  int second = 0;
+  if (!read_date_time(value, length, when.year, when.month, when.day, when.hour, when.min,
+                      second)) {
+    return false;
+  }
+  when.sec = second;
+  measure(writer, column, 19 + 1);
+  status = put_date_time_cell(writer, writer.row, static_cast<lxw_col_t>(column), when,
+                              writer.date_time);
+  return true;
+}
+
+// Writes a typed cell when `field`'s value passes its column's check (or is
+// an ISO date and time), the library's answer in `status`; returns false,
+// writing nothing, when it does not pass.
 bool write_typed_cell(XlsxWriter& writer, int32_t column, const AdifField* field,
                       lxw_error& status) {
   const char* value = field->value;
@@ -178,31 +237,34 @@ bool write_typed_cell(XlsxWriter& writer, int32_t column, const AdifField* field
   switch (writer.kinds[column]) {
     case CELL_DATE:
       if (!read_date(value, length, when.year, when.month, when.day)) break;
-      measure(writer, column, 10);
-      status = worksheet_write_datetime(writer.sheet, writer.row, col, &when, writer.date);
+      measure(writer, column, 10 + 1);
+      status = put_date_time_cell(writer, writer.row, col, when, writer.date);
       return true;
     case CELL_TIME: {
       int second = 0;
       if (!read_time(value, length, when.hour, when.min, second)) break;
       when.sec = second;
-      measure(writer, column, length == 4 ? 5 : 8);
-      lxw_format* format = length == 4 ? writer.minutes : writer.seconds;
-      status = worksheet_write_datetime(writer.sheet, writer.row, col, &when, format);
+      lxw_format* format = writer.time_formats[column];
+      if (!format) format = length == 4 ? writer.minutes : writer.seconds;
+      measure(writer, column, format == writer.minutes ? 5 + 1 : 8 + 1);
+      status = put_date_time_cell(writer, writer.row, col, when, format);
       return true;
     }
     case CELL_NUMBER: {
       double number;
-      int decimals;
-      if (!read_number(value, length, number, decimals)) break;
-      measure(writer, column, static_cast<int32_t>(length));
-      status = worksheet_write_number(writer.sheet, writer.row, col, number,
-                                      number_format(writer, decimals));
+      int decimals, digits;
+      if (!read_number(value, length, number, decimals, digits)) break;
+      if (writer.records < measured_rows) {
+        measure(writer, column, shown_number_length(number, digits, decimals) + 1);
+      }
+      status =
+          put_number_cell(writer, writer.row, col, number, number_format(writer, digits, decimals));
       return true;
     }
     default:
       break;
   }
-  return false;
+  return write_date_time_cell(writer, column, value, length, status);
 }
 
 // Adds "<NAME:length>" of a value cut to fit a cell to the record's message.
@@ -227,8 +289,7 @@ lxw_error write_cell(XlsxWriter& writer, int32_t column, const AdifField* field,
   int32_t characters = cell_text(field->value, static_cast<size_t>(field->length), writer.text);
   if (characters < 0 && !note_cut(field, message)) return LXW_ERROR_MEMORY_MALLOC_FAILED;
   measure(writer, column, characters);
-  return worksheet_write_string(writer.sheet, writer.row, static_cast<lxw_col_t>(column),
-                                writer.text, nullptr);
+  return put_text_cell(writer, writer.row, static_cast<lxw_col_t>(column), writer.text, nullptr);
 }
 
 // Adds the next sheet, "QSOs" then "QSOs 2", ...
@@ -261,8 +322,8 @@ bool write_header_row(XlsxWriter& writer, const ColumnList& columns, char*& erro
   for (int32_t column = 0; column < writer.columns; ++column) {
     const char* name = columns.names[column];
     cell_text(name, std::strlen(name), writer.text);
-    lxw_error status = worksheet_write_string(writer.sheet, 0, static_cast<lxw_col_t>(column),
-                                              writer.text, writer.header);
+    lxw_error status =
+        put_text_cell(writer, 0, static_cast<lxw_col_t>(column), writer.text, writer.header);
     if (status) {
       set_error(error, "Could not write the header row", status);
       return false;
@@ -317,6 +378,8 @@ void free_writer(XlsxWriter* writer) {
   }
   std::free(writer->kinds);
   std::free(writer->widths);
+  std::free(writer->time_formats);
+  std::free(writer->summary_log_name);
   std::free(writer->text);
   std::free(writer);
 }
@@ -353,9 +416,10 @@ XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error) 
     writer->date = add_format(writer->workbook, "yyyy-mm-dd");
     writer->minutes = add_format(writer->workbook, "hh:mm");
     writer->seconds = add_format(writer->workbook, "hh:mm:ss");
+    writer->date_time = add_format(writer->workbook, "yyyy-mm-dd hh:mm:ss");
   }
   if (!writer->workbook || !writer->header || !writer->date || !writer->minutes ||
-      !writer->seconds) {
+      !writer->seconds || !writer->date_time) {
     xlsx_discard(writer);
     set_slot_message(error, "Out of memory for the workbook");
     return nullptr;
@@ -367,7 +431,8 @@ XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error) 
   return writer;
 }
 
-bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& error) {
+bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& error,
+                       const LogSurvey* survey) {
   int32_t count = 0;
   while (columns.names && columns.names[count]) ++count;
   if (count > max_columns) {
@@ -379,7 +444,9 @@ bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& err
   writer->kinds = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(count) + 1, 1));
   writer->widths =
       static_cast<uint16_t*>(std::calloc(static_cast<size_t>(count) + 1, sizeof(uint16_t)));
-  if (!writer->kinds || !writer->widths) {
+  writer->time_formats =
+      static_cast<lxw_format**>(std::calloc(static_cast<size_t>(count) + 1, sizeof(lxw_format*)));
+  if (!writer->kinds || !writer->widths || !writer->time_formats) {
     set_slot_message(error, "Out of memory for the workbook");
     return false;
   }
@@ -387,10 +454,16 @@ bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& err
   for (int32_t column = 0; column < count; ++column) {
     const char* name = columns.names[column];
     writer->kinds[column] = static_cast<unsigned char>(column_kind(name));
+    if (survey && writer->kinds[column] == CELL_TIME) {
+      bool seconds = is_name(name, "TIME_ON") ? survey->time_on_seconds : survey->time_off_seconds;
+      writer->time_formats[column] = seconds ? writer->seconds : writer->minutes;
+    }
     int32_t characters = cell_text(name, std::strlen(name), writer->text);
-    // The bold header with its filter button takes about two characters more.
-    measure(*writer, column, characters < 0 ? characters : characters + 2);
+    // Bold letters take about a tenth more room, the filter button three
+    // characters.
+    measure(*writer, column, characters < 0 ? characters : characters + (characters + 9) / 10 + 3);
   }
+  writer->survey = survey;
   return write_header_row(*writer, columns, error);
 }
 
@@ -424,12 +497,33 @@ bool xlsx_write_record(XlsxWriter* writer, const AdifRecord* record, const Colum
   return true;
 }
 
+bool xlsx_summarize(XlsxWriter* writer, const char* log_path) {
+  const char* name = log_path ? log_path : "";
+  for (const char* c = name; *c; ++c) {
+    if (*c == '/' || *c == '\\') name = c + 1;
+  }
+  if (log_path && std::strcmp(log_path, "-") == 0) name = "standard input";
+  size_t size = std::strlen(name) + 1;
+  writer->summary_log_name = static_cast<char*>(std::malloc(size));
+  if (writer->summary_log_name) std::memcpy(writer->summary_log_name, name, size);
+  return writer->summary_log_name != nullptr;
+}
+
 bool xlsx_end(XlsxWriter* writer, char*& error) {
   finish_sheet(*writer);
   if (!sheet_files_whole(writer->workbook)) {
     set_slot_message(error, "Could not write the temporary file of the workbook's rows");
     xlsx_discard(writer);
     return false;
+  }
+  if (writer->summary_log_name && writer->survey) {
+    const char* name = writer->summary_log_name;
+    cell_text(name, std::strlen(name), writer->text);
+    if (!write_summary_sheet(writer->workbook, *writer->survey, writer->text,
+                             SummaryFormats{writer->header, writer->date}, error)) {
+      xlsx_discard(writer);
+      return false;
+    }
   }
   lxw_error status = workbook_close(writer->workbook);
   writer->workbook = nullptr;
@@ -451,12 +545,19 @@ void xlsx_discard(XlsxWriter* writer) {
 }
 
 // The workbook behind the format table: the XlsxWriter itself.
-FormatWriter* xlsx_output_begin(const OutputPlace& place, const OutputOptions&, char*& error) {
-  return reinterpret_cast<FormatWriter*>(xlsx_begin(place.path, place.temp_folder, error));
+FormatWriter* xlsx_output_begin(const OutputPlace& place, const OutputOptions& options,
+                                char*& error) {
+  XlsxWriter* writer = xlsx_begin(place.path, place.temp_folder, error);
+  if (writer && !options.no_summary && !xlsx_summarize(writer, place.log_path)) {
+    xlsx_discard(writer);
+    return nullptr;
+  }
+  return reinterpret_cast<FormatWriter*>(writer);
 }
 
-bool xlsx_output_header(FormatWriter* writer, const ColumnList& columns, OutputFault& fault) {
-  return xlsx_write_header(reinterpret_cast<XlsxWriter*>(writer), columns, fault.detail);
+bool xlsx_output_header(FormatWriter* writer, const ColumnList& columns, const LogSurvey* survey,
+                        OutputFault& fault) {
+  return xlsx_write_header(reinterpret_cast<XlsxWriter*>(writer), columns, fault.detail, survey);
 }
 
 bool xlsx_output_row(FormatWriter* writer, const AdifRecord* record, const ColumnList& columns,

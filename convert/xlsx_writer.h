@@ -12,6 +12,8 @@
 
 #include "convert/convert.h"
 
+struct LogSurvey;
+
 // One workbook being written; opaque.
 struct XlsxWriter;
 
@@ -23,11 +25,20 @@ struct XlsxWriter;
 // malloc'ed text in `error` (the caller's to free) when it cannot be made.
 XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error);
 
+// Asks for the sheet "Summary" after the QSOs, of the log at `log_path`
+// (its file name is shown; "-" is standard input), made from the survey
+// xlsx_write_header is given. False when memory runs out.
+bool xlsx_summarize(XlsxWriter* writer, const char* log_path);
+
 // Writes the header row: the column names of `columns` in bold, frozen above
-// the records. Returns false with a malloc'ed `error` (nothing written) when
-// there are more than 16,384 columns, or when memory or the library fails;
-// the caller then discards the workbook.
-bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& error);
+// the records. `survey`, what the first pass found of the log (the caller's,
+// alive until xlsx_end), gives each time column one display, hh:mm:ss when
+// one of its values has seconds, and the summary its counts; without it each
+// time shows its own and there is no summary. Returns false with a malloc'ed
+// `error` (nothing written) when there are more than 16,384 columns, or when
+// memory or the library fails; the caller then discards the workbook.
+bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& error,
+                       const LogSurvey* survey = nullptr);
 
 // Writes `record` as the next row, one cell per column of `columns` (the list
 // the header was written from). A value longer than 32,767 characters is cut
@@ -38,7 +49,8 @@ bool xlsx_write_record(XlsxWriter* writer, const AdifRecord* record, const Colum
                        char*& message, char*& error);
 
 // Finishes each sheet (an autofilter over its header and records, column
-// widths fitted to the header and the first records), then writes and closes
+// widths fitted to the header and the first records), adds the summary
+// sheet when asked for, then writes and closes
 // the workbook at the path given to xlsx_begin. Returns false with a
 // malloc'ed `error` when the file cannot be written whole; the caller then
 // discards it. The writer is freed in every case.

@@ -270,35 +270,61 @@ TEST(CellKind, Numbers) {
     bool number;
     double read;
     int decimals;
+    int integer_digits;
   } rows[] = {
-      {"14.0740", true, 14.074, 4},
-      {"0", true, 0, 0},
-      {"0.5", true, 0.5, 1},
-      {"-8", true, -8, 0},
-      {"-0.25", true, -0.25, 2},
-      {"123456789012345", true, 123456789012345.0, 0},
-      {"0.00000000000001", true, 1e-14, 14},
-      {"1234567890123456", false, 0, 0},
-      {"007", false, 0, 0},
-      {"00.5", false, 0, 0},
-      {"+5", false, 0, 0},
-      {"1e3", false, 0, 0},
-      {"14.", false, 0, 0},
-      {".5", false, 0, 0},
-      {"-0", false, 0, 0},
-      {"-0.0", false, 0, 0},
-      {"-", false, 0, 0},
-      {"", false, 0, 0},
-      {"1,5", false, 0, 0},
-      {" 5", false, 0, 0},
+      {"14.0740", true, 14.074, 4, 1},
+      {"0", true, 0, 0, 1},
+      {"-0.25", true, -0.25, 2, 1},
+      {"0.00000000000001", true, 1e-14, 14, 1},
+      {"05", true, 5, 0, 2},
+      {"00.5", true, 0.5, 1, 2},
+      {"+5", true, 5, 0, 1},
+      {".1357", true, 0.1357, 4, 1},
+      {"-.5", true, -0.5, 1, 1},
+      {"123456789012345", true, 123456789012345.0, 0, 1},
+      {"1234567890123456", true, 1234567890123460.0, 0, 1},
+      {"14.280000000000001", true, 14.28, 2, 1},
+      {"14.2800000000000019", true, 14.28, 2, 1},
+      {"0.99999999999999999", true, 1, 0, 1},
+      {"0.123456789012345678", true, 0.123456789012346, 15, 1},
+      {"1e3", false, 0, 0, 0},
+      {"14.", false, 0, 0, 0},
+      {".", false, 0, 0, 0},
+      {"+", false, 0, 0, 0},
+      {"-0", false, 0, 0, 0},
+      {"-0.0", false, 0, 0, 0},
+      {"", false, 0, 0, 0},
+      {"1,5", false, 0, 0, 0},
+      {" 5", false, 0, 0, 0},
+      {"--5", false, 0, 0, 0},
   };
   for (const Row& row : rows) {
     double read = 0;
-    int decimals = 0;
-    EXPECT_EQ(read_number(row.value, std::strlen(row.value), read, decimals), row.number)
+    int decimals = 0, integer_digits = 0;
+    EXPECT_EQ(read_number(row.value, std::strlen(row.value), read, decimals, integer_digits),
+              row.number)
         << row.value;
     EXPECT_EQ(read, row.read) << row.value;
     EXPECT_EQ(decimals, row.decimals) << row.value;
+    EXPECT_EQ(integer_digits, row.integer_digits) << row.value;
+  }
+}
+
+TEST(CellKind, DateTimes) {
+  struct Row {
+    const char* value;
+    long long read;  // YYYYMMDDHHMMSS, or -1 for no date and time
+  } rows[] = {
+      {"2022-11-06 17:46:43", 20221106174643}, {"2022-11-06T17:46:00Z", 20221106174600},
+      {"2022-11-06 17:46", 20221106174600},    {"2022-11-31 17:46:43", -1},
+      {"2022-11-06 24:00:00", -1},             {"2022-11-06", -1},
+      {"2022/11/06 17:46:43", -1},             {"2022-11-06 17:46:43 ", -1},
+  };
+  for (const Row& row : rows) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    bool read = read_date_time(row.value, std::strlen(row.value), y, mo, d, h, mi, s);
+    long long got = ((y * 100LL + mo) * 100 + d) * 1000000LL + h * 10000 + mi * 100 + s;
+    EXPECT_EQ(read ? got : -1, row.read) << row.value;
   }
 }
 

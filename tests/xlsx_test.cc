@@ -111,7 +111,7 @@ TEST(XlsxWriter, CellsAreTypedByColumnAndValue) {
       {"TIME_ON", "2460", "s\t\"2460\"\tGeneral"},
       {"FREQ", "14.0740", "n\t14.074\t0.0000"},
       {"DXCC", "291", "n\t291\t0"},
-      {"DXCC", "007", "s\t\"007\"\tGeneral"},
+      {"DXCC", "007", "n\t7\t000"},
       {"RST_RCVD", "-08", "s\t\"-08\"\tGeneral"},
       {"COMMENT", "=1+1", "s\t\"=1+1\"\tGeneral"},
       {"NAME", "J\xc3\xbcrgen \xe2\x82\xac", "s\t\"J\xc3\xbcrgen \xe2\x82\xac\"\tGeneral"},
