@@ -32,10 +32,14 @@ const char usage_text[] =
     "  --dates iso         CSV: dates as 2024-01-05 instead of 5-Jan-2024\n"
     "  --separator SEP     CSV: , (default), ; or tab\n"
     "  --bom               CSV: start with a UTF-8 byte-order mark\n"
+    "  --decimal-comma     CSV: decimals of the number fields (FREQ, TX_PWR...) as\n"
+    "                      3,573, for comma-decimal locales; separator ; unless given\n"
+    "  --no-summary        workbook: leave out the sheet Summary (QSOs by band, mode\n"
+    "                      and year, distinct calls, DXCC entities and countries)\n"
     "\n"
     "Opening the output in a spreadsheet: pick xlsx. Its times keep their zeros\n"
     "(09:30), dates and frequencies are real dates and numbers, and names keep\n"
-    "their accents in every locale. For a CSV, --dates iso --bom (and --separator ';'\n"
+    "their accents in every locale. For a CSV, --dates iso --bom (and --decimal-comma\n"
     "where the decimal mark is a comma) come closest; the default CSV is for\n"
     "programs that expect it as it has always been.\n"
     "\n"
@@ -98,6 +102,10 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
   }
   if (std::strcmp(argument, "--bom") == 0) {
     line.options.bom = line.csv_option_given = true;
+  } else if (std::strcmp(argument, "--decimal-comma") == 0) {
+    line.options.decimal_comma = line.csv_option_given = true;
+  } else if (std::strcmp(argument, "--no-summary") == 0) {
+    line.options.no_summary = true;
   } else if ((value = option_value("--format", argc, argv, i))) {
     if (!output_format_named(value, line.options.format)) {
       return usage_error(err, "unknown format ", value);
@@ -139,7 +147,8 @@ int settle(CommandLine& line, FILE* err) {
   if (!line.format_given && line.output) output_format_of_path(line.output, line.options.format);
   const OutputFormatRow& format = output_format(line.options.format);
   if (!format.takes_csv_style && line.csv_option_given) {
-    return usage_error(err, "--dates, --separator and --bom are for CSV output", "");
+    return usage_error(err, "--dates, --separator, --bom and --decimal-comma are for CSV output",
+                       "");
   }
   if (line.output) return -1;
   if (is_dash(line.input)) {

@@ -20,7 +20,8 @@ struct ColumnBucket {
 enum ColumnTrait {
   COLUMN_QSO_DATE = 1,  // QSO_DATE: real dates written as 5-Jan-2024
   COLUMN_TIME = 2,      // TIME_ON, TIME_OFF: always quoted
-  COLUMN_DATE = 4       // column_kind CELL_DATE: ISO dates under --dates iso
+  COLUMN_DATE = 4,      // column_kind CELL_DATE: ISO dates under --dates iso
+  COLUMN_NUMBER = 8     // column_kind CELL_NUMBER: decimal commas under --decimal-comma
 };
 
 // Returns the ColumnTrait bits of the column named `name`.

@@ -209,7 +209,9 @@ unsigned char column_traits(const char* name) {
   unsigned char traits = 0;
   if (is_name(name, "QSO_DATE")) traits |= COLUMN_QSO_DATE;
   if (is_name(name, "TIME_ON") || is_name(name, "TIME_OFF")) traits |= COLUMN_TIME;
-  if (column_kind(name) == CELL_DATE) traits |= COLUMN_DATE;
+  CellKind kind = column_kind(name);
+  if (kind == CELL_DATE) traits |= COLUMN_DATE;
+  if (kind == CELL_NUMBER) traits |= COLUMN_NUMBER;
   return traits;
 }
 

@@ -94,6 +94,8 @@ struct OutputOptions {
   bool iso_dates;       // CSV: real dates of every date column as 2024-01-05
   bool bom;             // CSV: a UTF-8 byte-order mark first
   bool crlf;            // CSV: lines end in CR LF (set by run_conversion on Windows)
+  bool decimal_comma;   // CSV: decimals of the number fields with a comma; the separator,
+                        // unless given, ';'
 };
 
 // Where a conversion's messages go: every message of both passes into list 2
@@ -192,11 +194,13 @@ bool column_list_failed(const ColumnList& columns);
 // How a CSV file is written. Zero-filled, it is the plain CSV: comma
 // separated, QSO_DATE as 5-Jan-2024, no byte-order mark.
 struct CsvStyle {
-  char separator;  // ',' (also 0), ';' or '\t'; any other byte counts as ','
-  bool iso_dates;  // every date column's real YYYYMMDD dates as 2024-01-05,
-                   // its other values as text (see column_kind in cell_kind.h)
-  bool bom;        // the header line starts with the UTF-8 byte-order mark
-  bool crlf;       // each line ends in CR LF, as Windows text files do (values unchanged)
+  char separator;      // ',' (also 0), ';' or '\t'; any other byte counts as ','
+  bool iso_dates;      // every date column's real YYYYMMDD dates as 2024-01-05,
+                       // its other values as text (see column_kind in cell_kind.h)
+  bool bom;            // the header line starts with the UTF-8 byte-order mark
+  bool crlf;           // each line ends in CR LF, as Windows text files do (values unchanged)
+  bool decimal_comma;  // the decimal point of a plain decimal in a number field (see
+                       // number_field_names) written as a comma
 };
 
 // Writes the header line: the column names separated by ",", then "\n".

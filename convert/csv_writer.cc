@@ -74,12 +74,14 @@ struct LineStyle {
   char separator;
   bool iso_dates;
   const CellBytes* bytes;
+  bool decimal_comma;
 };
 
 LineStyle make_line_style(const CsvStyle& style) {
-  LineStyle line{',', style.iso_dates, &comma_cell_bytes};
-  if (style.separator == ';') line = {';', style.iso_dates, &semicolon_cell_bytes};
-  if (style.separator == '\t') line = {'\t', style.iso_dates, &tab_cell_bytes};
+  LineStyle line{',', style.iso_dates, &comma_cell_bytes, style.decimal_comma};
+  if (style.separator == ';')
+    line = {';', style.iso_dates, &semicolon_cell_bytes, line.decimal_comma};
+  if (style.separator == '\t') line = {'\t', style.iso_dates, &tab_cell_bytes, line.decimal_comma};
   return line;
 }
 
@@ -163,12 +165,39 @@ void put_iso_date_cell(LineBuffer& line, const AdifField* field, const CellBytes
   }
 }
 
+// Puts the cell of `field` in a number column with a decimal comma: a plain
+// decimal's point becomes a comma, the cell quoted only when the separator
+// is a comma; any other value is a text cell as written.
+void put_decimal_comma_cell(LineBuffer& line, const AdifField* field, const LineStyle& style) {
+  const CellBytes& bytes = *style.bytes;
+  auto length = static_cast<size_t>(field->length);
+  double number;
+  int decimals, digits;
+  const char* point = static_cast<const char*>(std::memchr(field->value, '.', length));
+  if (!point || length > 64 || !read_number(field->value, length, number, decimals, digits)) {
+    put_text_cell(line, field->value, length, false, bytes);
+    return;
+  }
+  char text[64];
+  std::memcpy(text, field->value, length);
+  text[point - field->value] = ',';
+  if (style.separator == ',') {
+    put_text_cell(line, text, length, false, bytes);
+  } else {
+    put_bytes(line, text, length);
+  }
+}
+
 // Puts the cell of `field` (null for an empty cell) in a column whose name
 // has the ColumnTrait bits `traits`: TIME_ON and TIME_OFF always quoted, so
 // that a spreadsheet keeps their leading zeros, QSO_DATE as day-month-year.
 void put_cell(LineBuffer& line, const AdifField* field, unsigned char traits,
               const LineStyle& style) {
   if (!field) return;
+  if (style.decimal_comma && (traits & COLUMN_NUMBER)) {
+    put_decimal_comma_cell(line, field, style);
+    return;
+  }
   if (style.iso_dates && (traits & COLUMN_DATE)) {
     put_iso_date_cell(line, field, *style.bytes);
     return;
@@ -276,6 +305,8 @@ FormatWriter* csv_output_begin(const OutputPlace& place, const OutputOptions& op
   if (!output) return nullptr;
   output->stream = place.stream;
   output->style.separator = options.separator;
+  if (!options.separator && options.decimal_comma) output->style.separator = ';';
+  output->style.decimal_comma = options.decimal_comma;
   output->style.iso_dates = options.iso_dates;
   output->style.bom = options.bom;
   output->style.crlf = options.crlf;

@@ -167,8 +167,8 @@ std::string styled_csv(const CsvStyle& style, const std::string& adif,
 }
 
 TEST(CsvWriter, Styles) {
-  const CsvStyle semicolon{';', false, false, false}, tab{'\t', false, false, false},
-      iso{0, true, false, false};
+  const CsvStyle semicolon{';', false, false, false, false}, tab{'\t', false, false, false, false},
+      iso{0, true, false, false, false};
   const std::string dates = "<QSO_DATE:8>20240105<QSLRDATE:8>20241120<QSO_DATE_OFF:8>20240231";
   struct Row {
     CsvStyle style;
@@ -192,16 +192,16 @@ TEST(CsvWriter, Styles) {
       {iso, "<QSO_DATE:8>20241305<EOR>", {"QSO_DATE"}, "QSO_DATE\n20241305\n"},
       {iso, "<QSO_DATE:8>20240231<EOR>", {"QSO_DATE"}, "QSO_DATE\n20240231\n"},
       {iso, "<QSO_DATE:10>2024,01,05<EOR>", {"QSO_DATE"}, "QSO_DATE\n\"2024,01,05\"\n"},
-      {{0, false, true, false},
+      {{0, false, true, false, false},
        "<CALL:1>A<EOR>",
        {"CALL"},
        "\xEF\xBB\xBF"
        "CALL\nA\n"},
-      {{0, false, false, true},
+      {{0, false, false, true, false},
        "<CALL:1>A<NOTES:3>x\ny<EOR>",
        {"CALL", "NOTES"},
        "CALL,NOTES\r\nA,\"x\ny\"\r\n"},
-      {{';', true, true, false},
+      {{';', true, true, false, false},
        "<QSO_DATE:8>20240105<EOR>",
        {"QSO_DATE"},
        "\xEF\xBB\xBF"
