@@ -212,8 +212,10 @@ TEST(Cli, UsageAndInformation) {
       {{"--format", "ods", "a.adi"}, EXIT_USAGE, "", "unknown format ods"},
       {{"--separator=|", "a.adi"}, EXIT_USAGE, "", "unknown separator |"},
       {{"--dates", "us", "a.adi"}, EXIT_USAGE, "", "unknown date form us"},
+      {{"--order", "abc", "a.adi"}, EXIT_USAGE, "", "unknown column order abc"},
       {{"a.adi", "--columns"}, EXIT_USAGE, "", "missing value for --columns"},
       {{"--bom", "a.adi", "b.xlsx"}, EXIT_USAGE, "", "are for CSV output"},
+      {{"--decimal-comma", "--format", "xlsx", "a.adi"}, EXIT_USAGE, "", "are for CSV output"},
   };
   for (const Row& row : rows) {
     Outcome result = run(row.arguments);

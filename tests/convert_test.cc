@@ -206,6 +206,14 @@ TEST(CsvWriter, Styles) {
        {"QSO_DATE"},
        "\xEF\xBB\xBF"
        "QSO_DATE\n2024-01-05\n"},
+      {{0, false, false, false, true},
+       "<FREQ:5>3.573<TX_PWR:4>+2.5<CQZ:2>05<COMMENT:3>1.5<FREQ_RX:3>1e3<EOR>",
+       {"FREQ", "TX_PWR", "CQZ", "COMMENT", "FREQ_RX"},
+       "FREQ,TX_PWR,CQZ,COMMENT,FREQ_RX\n\"3,573\",\"+2,5\",05,1.5,1e3\n"},
+      {{';', false, false, false, true},
+       "<FREQ:5>3.573<TX_PWR:4>+2.5<FREQ_RX:5>1,573<EOR>",
+       {"FREQ", "TX_PWR", "FREQ_RX"},
+       "FREQ;TX_PWR;FREQ_RX\n3,573;+2,5;\"1,573\"\n"},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(styled_csv(row.style, row.adif + "\n", row.names), row.csv) << row.adif;
@@ -315,10 +323,14 @@ TEST(CellKind, DateTimes) {
     const char* value;
     long long read;  // YYYYMMDDHHMMSS, or -1 for no date and time
   } rows[] = {
-      {"2022-11-06 17:46:43", 20221106174643}, {"2022-11-06T17:46:00Z", 20221106174600},
-      {"2022-11-06 17:46", 20221106174600},    {"2022-11-31 17:46:43", -1},
-      {"2022-11-06 24:00:00", -1},             {"2022-11-06", -1},
-      {"2022/11/06 17:46:43", -1},             {"2022-11-06 17:46:43 ", -1},
+      {"2022-11-06 17:46:43", 20221106174643},
+      {"2022-11-06T17:46:00Z", 20221106174600},
+      {"2022-11-06 17:46", 20221106174600},
+      {"2022-11-31 17:46:43", -1},
+      {"2022-11-06 24:00:00", -1},
+      {"2022-11-06", -1},
+      {"2022/11/06 17:46:43", -1},
+      {"2022-11-06 17:46:43 ", -1},
   };
   for (const Row& row : rows) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;

@@ -2,8 +2,10 @@
 // a scratch workbook, which tests/read_workbook.py (openpyxl) reads back.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -194,6 +196,174 @@ TEST(XlsxWriter, AWorkbookThatCannotBeMadeIsAnError) {
   EXPECT_EQ(std::string(error),
             "Could not create /nonexistent-folder/log.xlsx: No such file or directory");
   std::free(error);
+}
+
+// Converts the ADIF text `log` (saved as report.adi) into a workbook as both
+// programs do, with `options`, and returns what read_workbook.py printed.
+std::vector<std::string> convert_log_text(const std::string& log, OutputOptions options) {
+  std::string input = scratch_path("report.adi");
+  std::string output = scratch_path("report.xlsx");
+  write_file(input, log);
+  ConversionRequest request{};
+  request.input_path = input.c_str();
+  request.output_path = output.c_str();
+  options.format = FORMAT_XLSX;
+  request.options = options;
+  MessageLog messages{};
+  MessageSink sink{};
+  sink.log = &messages;
+  ConversionResult result = run_conversion(request, sink);
+  free_message_log(messages);
+  EXPECT_EQ(result.status, CONVERSION_DONE);
+  std::vector<std::string> lines = read_workbook(output, "");
+  std::remove(input.c_str());
+  std::remove(output.c_str());
+  return lines;
+}
+
+// The cells of `sheet` in `lines`: coordinate to "type\tvalue\tformat".
+std::map<std::string, std::string> cells_of_sheet(const std::vector<std::string>& lines,
+                                                  const std::string& sheet) {
+  std::map<std::string, std::string> cells;
+  for (const std::string& line : lines) {
+    if (line.compare(0, sheet.size() + 1, sheet + "\t") != 0) continue;
+    size_t tab = line.find('\t', sheet.size() + 1);
+    std::string rest = line.substr(tab + 1);
+    if (rest.size() > 5 && rest.compare(rest.size() - 5, 5, "\tbold") == 0) {
+      rest.erase(rest.size() - 5);
+    }
+    cells[line.substr(sheet.size() + 1, tab - sheet.size() - 1)] = rest;
+  }
+  return cells;
+}
+
+// The header row of the sheet QSOs, names joined by ','.
+std::string header_of(const std::vector<std::string>& lines) {
+  std::map<std::string, std::string> cells = cells_of_sheet(lines, "QSOs");
+  std::string header;
+  for (char column = 'A'; column <= 'Z'; ++column) {
+    auto cell = cells.find(std::string(1, column) + "1");
+    if (cell == cells.end()) break;
+    std::string value = cell->second.substr(3, cell->second.find('\t', 3) - 4);
+    header += (header.empty() ? "" : ",") + value;
+  }
+  return header;
+}
+
+TEST(XlsxWriter, ColumnsComeInTheOrderAsked) {
+  const std::string log =
+      "<APP_X_ID:1>7 <ZZ_MINE:1>z <COMMENT:2>hi <MY_GRIDSQUARE:4>JO62 <TIME_ON:4>0930 "
+      "<FREQ:5>7.074 <QSO_DATE:8>20240105 <CALL:4>K1AB <EOR>\n<SUBMODE:3>USB <RST_RCVD:2>59 "
+      "<CALL:4>W1AW <EOR>\n";
+  struct Row {
+    ColumnOrder order;
+    const char* columns;
+    const char* header;
+  } rows[] = {
+      {ORDER_DEFAULT, nullptr,
+       "CALL,QSO_DATE,TIME_ON,FREQ,SUBMODE,RST_RCVD,COMMENT,MY_GRIDSQUARE,APP_X_ID,ZZ_MINE"},
+      {ORDER_LOG, nullptr,
+       "APP_X_ID,CALL,COMMENT,FREQ,MY_GRIDSQUARE,QSO_DATE,TIME_ON,ZZ_MINE,RST_RCVD,SUBMODE"},
+      {ORDER_QSO, "zz_mine,call", "ZZ_MINE,CALL"},
+  };
+  for (const Row& row : rows) {
+    OutputOptions options{};
+    options.order = row.order;
+    options.columns = row.columns;
+    EXPECT_EQ(header_of(convert_log_text(log, options)), row.header) << row.order;
+  }
+}
+
+TEST(XlsxWriter, NumbersTimesAndDateTimesAsASpreadsheetNeedsThem) {
+  const std::string log =
+      "<CALL:4>K1AB <TIME_ON:4>1746 <TIME_OFF:4>1750 <CQZ:2>05 <FREQ:5>.1357 <TX_PWR:2>+5 "
+      "<APP_LOTW_RXQSO:19>2022-11-06 17:46:43 <EOR>\n"
+      "<CALL:4>W1AW <TIME_ON:6>174643 <FREQ:18>14.280000000000001 <TX_PWR:3>5 W "
+      "<APP_LOTW_RXQSO:20>2022-11-07T08:01:00Z <EOR>\n";
+  std::map<std::string, std::string> cells = cells_of_sheet(convert_log_text(log, {}), "QSOs");
+  // CALL, TIME_ON, TIME_OFF, FREQ, CQZ, TX_PWR, APP_LOTW_RXQSO
+  const std::map<std::string, std::string> expected = {
+      {"B2", "d\t17:46:00\thh:mm:ss"},
+      {"B3", "d\t17:46:43\thh:mm:ss"},
+      {"C2", "d\t17:50:00\thh:mm"},
+      {"D2", "n\t0.1357\t0.0000"},
+      {"D3", "n\t14.28\t0.00"},
+      {"E2", "n\t5\t00"},
+      {"F2", "n\t5\t0"},
+      {"F3", "s\t\"5 W\"\tGeneral"},
+      {"G2", "d\t2022-11-06T17:46:43\tyyyy-mm-dd hh:mm:ss"},
+      {"G3", "d\t2022-11-07T08:01:00\tyyyy-mm-dd hh:mm:ss"},
+  };
+  for (const auto& cell : expected) EXPECT_EQ(cells[cell.first], cell.second) << cell.first;
+}
+
+TEST(XlsxWriter, TheSummaryCountsWhatTheRowsHold) {
+  // 60 QSOs over bands given by name, by frequency alone and by neither,
+  // four modes, three years, 17 calls (some in lower case), two entities.
+  const char* bands[] = {"20M", "", "160m", "70CM", ""};
+  const char* frequencies[] = {"", "7.074", "", "", ""};
+  const char* modes[] = {"FT8", "CW", "ssb", "FT8", ""};
+  std::string log = "<PROGRAMID:4>test <EOH>\n";
+  std::map<std::string, int> by_band, by_mode, by_year;
+  std::map<std::string, bool> calls;
+  for (int i = 0; i < 60; ++i) {
+    std::string band = bands[i % 5], frequency = frequencies[i % 5];
+    std::string mode = modes[i % 4 == 3 ? 4 : i % 3];
+    std::string call = (i % 2 ? "k" : "K") + std::to_string(i % 17) + "AB";
+    std::string year = std::to_string(2021 + i % 3);
+    auto field = [](const std::string& name, const std::string& value) {
+      return value.empty() ? "" : "<" + name + ":" + std::to_string(value.size()) + ">" + value;
+    };
+    log += field("CALL", call) + field("BAND", band) + field("FREQ", frequency) +
+           field("MODE", mode) + field("QSO_DATE", year + "0704") +
+           field("DXCC", i % 2 ? "291" : "230") + "<EOR>\n";
+    for (char& c : band) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ++by_band[!band.empty() ? band : !frequency.empty() ? "40m" : "(no band)"];
+    ++by_mode[mode.empty() ? "(no mode)" : mode == "ssb" ? "SSB" : mode];
+    ++by_year[year];
+    calls[std::string(1, 'K') + call.substr(1)] = true;
+  }
+  std::map<std::string, std::string> cells = cells_of_sheet(convert_log_text(log, {}), "Summary");
+  std::string name = scratch_path("report.adi");
+  EXPECT_EQ(cells["B1"], "s\t\"" + name.substr(name.rfind('/') + 1) + "\"\tGeneral");
+  EXPECT_EQ(cells["B2"], "d\t2021-07-04T00:00:00\tyyyy-mm-dd");
+  EXPECT_EQ(cells["B3"], "d\t2023-07-04T00:00:00\tyyyy-mm-dd");
+  EXPECT_EQ(cells["A4"] + cells["B4"], "s\t\"QSOs\"\tGeneraln\t60\tGeneral");
+  EXPECT_EQ(cells["B5"], "n\t" + std::to_string(calls.size()) + "\tGeneral");
+  EXPECT_EQ(cells["B6"], "n\t2\tGeneral");
+  // Rows of the band table from row 10: bands in band order, then the total.
+  const char* order[] = {"160m", "40m", "20m", "70cm", "(no band)"};
+  int row = 10;
+  for (const char* band : order) {
+    std::string total;
+    for (char column = 'B'; column <= 'F'; ++column) {
+      std::string head = cells[std::string(1, column) + "9"];
+      if (head.find("Total") != std::string::npos) total = std::string(1, column);
+    }
+    ASSERT_FALSE(total.empty());
+    std::string shown = cells["A" + std::to_string(row)];
+    EXPECT_EQ(shown.substr(3, shown.size() - 12), band);
+    EXPECT_EQ(cells[total + std::to_string(row)],
+              "n\t" + std::to_string(by_band[band]) + "\tGeneral")
+        << band;
+    ++row;
+  }
+  for (char column = 'B'; column <= 'E'; ++column) {
+    std::string head = cells[std::string(1, column) + "9"];
+    std::string mode = head.substr(3, head.size() - 12);
+    EXPECT_EQ(cells[std::string(1, column) + std::to_string(row)],
+              "n\t" + std::to_string(by_mode[mode]) + "\tGeneral")
+        << mode;
+  }
+  row += 4;  // the total row, a blank row, the title, the column names
+  for (const auto& year : by_year) {
+    EXPECT_EQ(cells["A" + std::to_string(row)], "n\t" + year.first + "\tGeneral");
+    EXPECT_EQ(cells["B" + std::to_string(row)], "n\t" + std::to_string(year.second) + "\tGeneral");
+    ++row;
+  }
+  OutputOptions none{};
+  none.no_summary = true;
+  EXPECT_TRUE(cells_of_sheet(convert_log_text(log, none), "Summary").empty());
 }
 
 }  // namespace
