@@ -5,7 +5,8 @@ tab-separated: sheet, coordinate, data type, value, number format, then
 autofilter range. Texts are printed in JSON quotes (a text over 80
 characters as its length and first 20 characters), dates and times in ISO
 form. With --rows N only the first N rows of each sheet are printed, read
-in read-only mode, without the sheet lines."""
+in read-only mode, without the sheet lines. With --widths only the column
+widths are printed: sheet, "width", first and last column number, width."""
 import datetime
 import json
 import sys
@@ -26,6 +27,14 @@ def shown(value):
 def main():
     arguments = sys.argv[1:]
     rows = None
+    if arguments[0] == "--widths":
+        book = openpyxl.load_workbook(arguments[1])
+        for sheet in book.worksheets:
+            for dimension in sheet.column_dimensions.values():
+                if dimension.customWidth:
+                    print("\t".join([sheet.title, "width", str(dimension.min),
+                                     str(dimension.max), str(dimension.width)]))
+        return
     if arguments[0] == "--rows":
         rows = int(arguments[1])
         arguments = arguments[2:]

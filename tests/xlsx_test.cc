@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -200,7 +201,8 @@ TEST(XlsxWriter, AWorkbookThatCannotBeMadeIsAnError) {
 
 // Converts the ADIF text `log` (saved as report.adi) into a workbook as both
 // programs do, with `options`, and returns what read_workbook.py printed.
-std::vector<std::string> convert_log_text(const std::string& log, OutputOptions options) {
+std::vector<std::string> convert_log_text(const std::string& log, OutputOptions options,
+                                          const char* reader_options = "") {
   std::string input = scratch_path("report.adi");
   std::string output = scratch_path("report.xlsx");
   write_file(input, log);
@@ -215,7 +217,7 @@ std::vector<std::string> convert_log_text(const std::string& log, OutputOptions 
   ConversionResult result = run_conversion(request, sink);
   free_message_log(messages);
   EXPECT_EQ(result.status, CONVERSION_DONE);
-  std::vector<std::string> lines = read_workbook(output, "");
+  std::vector<std::string> lines = read_workbook(output, reader_options);
   std::remove(input.c_str());
   std::remove(output.c_str());
   return lines;
@@ -364,6 +366,42 @@ TEST(XlsxWriter, TheSummaryCountsWhatTheRowsHold) {
   OutputOptions none{};
   none.no_summary = true;
   EXPECT_TRUE(cells_of_sheet(convert_log_text(log, none), "Summary").empty());
+}
+
+TEST(XlsxWriter, ColumnsFitTheirHeaderWithItsButtonAndTheValuesAsShown) {
+  struct Row {
+    const char* name;
+    const char* value;
+    double least;  // characters the column must hold at least
+  } rows[] = {
+      {"CQZ", "05", 3 + 3},  // a short header with its filter button
+      {"TIME_ON", "174643", 7 + 3},
+      {"FREQ", "1234567.1234567", 15 + 1},  // a number, with room to spare
+      {"APP_LOTW_RXQSO", "2022-11-06 17:46:43", 19 + 1},
+      {"QSO_DATE", "20221106", 10 + 1},
+  };
+  std::string log;
+  for (const Row& row : rows) {
+    log += "<" + std::string(row.name) + ":" + std::to_string(std::strlen(row.value)) + ">" +
+           row.value + " ";
+  }
+  OutputOptions options{};
+  options.order = ORDER_LOG;
+  std::vector<std::string> lines = convert_log_text(log + "<EOR>\n", options, "--widths");
+  // The log's order is the names' byte order: APP_LOTW_RXQSO, CQZ, FREQ, QSO_DATE, TIME_ON.
+  const int columns[] = {2, 5, 3, 1, 4};
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+    double width = 0;
+    for (const std::string& line : lines) {
+      int first = 0, last = 0;
+      double shown = 0;
+      if (std::sscanf(line.c_str(), "QSOs\twidth\t%d\t%d\t%lf", &first, &last, &shown) == 3 &&
+          first <= columns[i] && columns[i] <= last) {
+        width = shown;
+      }
+    }
+    EXPECT_GE(width, rows[i].least) << rows[i].name;
+  }
 }
 
 }  // namespace
