@@ -3,7 +3,8 @@
 //
 // Sheet "QSOs" holds a bold, frozen header row and the records below it;
 // past the last row of a sheet (1,048,575 records) the records continue on
-// sheet "QSOs 2" (then "QSOs 3", ...) under the header again. Rows go to
+// sheet "QSOs 2" (then "QSOs 3", ...) under the header again; the sheet
+// "Summary" (xlsx_summary.h) may follow them. Rows go to
 // temporary files as they are written (constant-memory mode), so memory
 // stays flat however many records there are. Every text is written as a
 // string, never as a formula; text that is not valid UTF-8 is read as
