@@ -1,6 +1,7 @@
 // Cell kinds: what the values of a column become in a spreadsheet, decided
 // once per column by its name, and the checks a value must pass to be written
-// as a date, a time or a number rather than as text.
+// as a date, a time, a number or (in any column) a date and time rather than
+// as text.
 #pragma once
 
 #include <cstddef>

@@ -294,6 +294,7 @@ struct CsvOutput {
   CsvStyle style;
 };
 
+// The CSV writer that `writer` is.
 CsvOutput* csv_output(FormatWriter* writer) { return reinterpret_cast<CsvOutput*>(writer); }
 
 }  // namespace

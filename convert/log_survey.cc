@@ -48,6 +48,7 @@ namespace {
 
 constexpr uint32_t first_buckets = 1024;
 
+// Makes an empty set of `limit` hashes at most; false when memory runs out.
 bool init_set(HashSet& set, uint32_t limit) {
   set = HashSet{};
   set.slots = static_cast<uint64_t*>(std::calloc(first_buckets, sizeof(uint64_t)));
@@ -56,6 +57,8 @@ bool init_set(HashSet& set, uint32_t limit) {
   return set.slots != nullptr;
 }
 
+// Puts `hash` into the first free slot from its own on (for a table that
+// does not hold it).
 void place(uint64_t* slots, uint32_t buckets, uint64_t hash) {
   uint32_t at = static_cast<uint32_t>(hash) & (buckets - 1);
   while (slots[at] && slots[at] != hash) at = (at + 1) & (buckets - 1);
@@ -131,6 +134,7 @@ struct OtherFields {
   const AdifField* country;
 };
 
+// Finds them in one walk of a listed record's fields, by name hash.
 OtherFields other_fields(const AdifRecord* record) {
   constexpr uint32_t time_off_hash = field_name_hash("TIME_OFF", 8);
   constexpr uint32_t freq_hash = field_name_hash("FREQ", 4);
@@ -152,11 +156,13 @@ OtherFields other_fields(const AdifRecord* record) {
   return found;
 }
 
+// True when `field` (may be null) is a real time of six digits.
 bool has_seconds(const AdifField* field) {
   int hour, minute, second;
   return field && field->length == 6 && read_time(field->value, 6, hour, minute, second);
 }
 
+// The band row of `record`: by its BAND, else by its FREQ (may be null).
 int band_of(const AdifRecord* record, const AdifField* freq) {
   if (record->band) {
     int row = band_row_named(record->band->value, static_cast<size_t>(record->band->length));
@@ -171,6 +177,7 @@ int band_of(const AdifRecord* record, const AdifField* freq) {
   return survey_no_band;
 }
 
+// Counts the QSO_DATE `date` (may be null) into the dates and years.
 void count_date(LogSurvey& survey, const AdifField* date) {
   int year, month, day;
   if (!date || !read_date(date->value, static_cast<size_t>(date->length), year, month, day)) {
@@ -183,6 +190,7 @@ void count_date(LogSurvey& survey, const AdifField* date) {
   if (year - survey_first_year < survey_years) ++survey.by_year[year - survey_first_year];
 }
 
+// Marks the entity of the DXCC field `dxcc` (may be null) as seen.
 void count_dxcc(LogSurvey& survey, const AdifField* dxcc) {
   if (!dxcc) return;
   survey.has_dxcc = true;

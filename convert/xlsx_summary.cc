@@ -17,6 +17,8 @@ struct SummarySheet {
   lxw_error status;
 };
 
+// Writes a text, a number or a date into the row being written; the first
+// failure stays in `out.status` and stops the writes after it.
 void text(SummarySheet& out, lxw_col_t column, const char* value, lxw_format* format = nullptr) {
   if (!out.status) out.status = worksheet_write_string(out.sheet, out.row, column, value, format);
 }
@@ -41,6 +43,7 @@ void count_line(SummarySheet& out, const char* label, double count, bool lower_b
   ++out.row;
 }
 
+// The lines of the log's name, dates and counts.
 void overview(SummarySheet& out, const LogSurvey& survey, const char* log_name) {
   text(out, 0, "Log", out.formats->bold);
   text(out, 1, log_name);
@@ -61,6 +64,7 @@ void overview(SummarySheet& out, const LogSurvey& survey, const char* log_name) 
   }
 }
 
+// The heading of a mode column (the survey's own text, not to be freed).
 const char* mode_label(const LogSurvey& survey, int column) {
   const char* name = survey.mode_names[column];
   return name[0] == '(' ? "(no mode)" : name;
@@ -104,6 +108,7 @@ void band_table(SummarySheet& out, const LogSurvey& survey, lxw_row_t& first_ban
   ++out.row;
 }
 
+// The table of QSOs per year, with the undated ones last.
 void year_table(SummarySheet& out, const LogSurvey& survey) {
   text(out, 0, "QSOs per year", out.formats->bold);
   ++out.row;
