@@ -187,7 +187,11 @@ void count_date(LogSurvey& survey, const AdifField* date) {
   int32_t ymd = year * 10000 + month * 100 + day;
   if (!survey.first_date || ymd < survey.first_date) survey.first_date = ymd;
   if (ymd > survey.last_date) survey.last_date = ymd;
-  if (year - survey_first_year < survey_years) ++survey.by_year[year - survey_first_year];
+  if (year - survey_first_year < survey_years) {
+    ++survey.by_year[year - survey_first_year];
+  } else {
+    ++survey.undated;  // so that the years add up to the QSOs
+  }
 }
 
 // Marks the entity of the DXCC field `dxcc` (may be null) as seen.

@@ -51,7 +51,7 @@ struct LogSurvey {
   char mode_names[survey_modes][16];  // upper-cased; "" when unused; the last is "OTHER"
   int mode_count;                     // columns used
   int64_t by_year[survey_years];
-  int64_t undated;         // records without a real QSO_DATE
+  int64_t undated;         // records without a real QSO_DATE of 1900 to 2099
   HashSet calls;           // upper-cased CALL values
   bool has_dxcc;           // some record has a DXCC field
   uint64_t dxcc_seen[16];  // bits of DXCC entity numbers 0 to 1023
