@@ -142,6 +142,7 @@ void band_chart(lxw_workbook* workbook, SummarySheet& out, lxw_row_t first, lxw_
     out.status = LXW_ERROR_MEMORY_MALLOC_FAILED;
     return;
   }
+  chart_series_set_name(series, "QSOs");
   chart_series_set_categories(series, "Summary", first, 0, last, 0);
   chart_series_set_values(series, "Summary", first, total_column, last, total_column);
   chart_title_set_name(chart, "QSOs per band");
