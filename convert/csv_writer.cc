@@ -70,18 +70,20 @@ constexpr CellBytes semicolon_cell_bytes = make_cell_bytes(';');
 constexpr CellBytes tab_cell_bytes = make_cell_bytes('\t');
 
 // A CsvStyle made ready for writing: the separator and its byte table.
+// `special`: the ColumnTrait bits whose cells are more than a text cell in
+// this style.
 struct LineStyle {
   char separator;
-  bool iso_dates;
   const CellBytes* bytes;
-  bool decimal_comma;
+  unsigned char special;
 };
 
 LineStyle make_line_style(const CsvStyle& style) {
-  LineStyle line{',', style.iso_dates, &comma_cell_bytes, style.decimal_comma};
-  if (style.separator == ';')
-    line = {';', style.iso_dates, &semicolon_cell_bytes, line.decimal_comma};
-  if (style.separator == '\t') line = {'\t', style.iso_dates, &tab_cell_bytes, line.decimal_comma};
+  auto special = static_cast<unsigned char>(COLUMN_QSO_DATE | (style.iso_dates ? COLUMN_DATE : 0) |
+                                            (style.decimal_comma ? COLUMN_NUMBER : 0));
+  LineStyle line{',', &comma_cell_bytes, special};
+  if (style.separator == ';') line = {';', &semicolon_cell_bytes, special};
+  if (style.separator == '\t') line = {'\t', &tab_cell_bytes, special};
   return line;
 }
 
@@ -168,7 +170,8 @@ void put_iso_date_cell(LineBuffer& line, const AdifField* field, const CellBytes
 // Puts the cell of `field` in a number column with a decimal comma: a plain
 // decimal's point becomes a comma, the cell quoted only when the separator
 // is a comma; any other value is a text cell as written.
-void put_decimal_comma_cell(LineBuffer& line, const AdifField* field, const LineStyle& style) {
+[[gnu::noinline]] void put_decimal_comma_cell(LineBuffer& line, const AdifField* field,
+                                              const LineStyle& style) {
   const CellBytes& bytes = *style.bytes;
   auto length = static_cast<size_t>(field->length);
   double number;
@@ -194,11 +197,17 @@ void put_decimal_comma_cell(LineBuffer& line, const AdifField* field, const Line
 void put_cell(LineBuffer& line, const AdifField* field, unsigned char traits,
               const LineStyle& style) {
   if (!field) return;
-  if (style.decimal_comma && (traits & COLUMN_NUMBER)) {
+  unsigned special = traits & style.special;
+  if (!special) {  // the usual cell
+    put_text_cell(line, field->value, static_cast<size_t>(field->length),
+                  (traits & COLUMN_TIME) != 0, *style.bytes);
+    return;
+  }
+  if (special & COLUMN_NUMBER) {
     put_decimal_comma_cell(line, field, style);
     return;
   }
-  if (style.iso_dates && (traits & COLUMN_DATE)) {
+  if (special & COLUMN_DATE) {
     put_iso_date_cell(line, field, *style.bytes);
     return;
   }
