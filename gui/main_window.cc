@@ -21,8 +21,11 @@ struct ControlSpec {
 constexpr DWORD name_box_style = WS_CHILD | WS_VISIBLE | WS_BORDER | CBS_SIMPLE | CBS_AUTOHSCROLL;
 constexpr DWORD file_button_style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD button_style = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
+// LBS_NOINTEGRALHEIGHT: a list box that trims itself to whole rows does so
+// again each time its horizontal scroll bar comes or goes, and never grows
+// back, so it would lose a row at every conversion with a wide message.
 constexpr DWORD list_style =
-    WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOSEL;
+    WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT;
 
 // The controls in creation order, which is also the Tab order; ended by a
 // null entry.
