@@ -256,6 +256,7 @@ int report_failure(FILE* err, const CommandLine& line, const ConversionResult& r
                    is_dash(line.output) ? "" : kept);
       break;
     case FAILED_TOO_WIDE:
+    case FAILED_STOPPED:
     case FAILED_NOTHING:
       std::fprintf(err, "ledgerly-convert: %s%s\n", result.detail, kept);
       break;

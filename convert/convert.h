@@ -2,6 +2,7 @@
 // writer and the message log.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -53,7 +54,8 @@ enum ConversionFailure {
   FAILED_LOG_CHANGED,    // the log changed while it was being converted
   FAILED_OUT_OF_MEMORY,  // memory ran out
   FAILED_WRITING,        // the output could not be written whole (`error`, `detail`)
-  FAILED_TOO_WIDE        // a workbook cannot hold that many columns
+  FAILED_TOO_WIDE,       // a workbook cannot hold that many columns
+  FAILED_STOPPED         // the caller asked the conversion to stop (MessageSink::stop)
 };
 
 // The outcome of a conversion: what happened and, on failure, what failed and why.
@@ -100,12 +102,19 @@ struct OutputOptions {
 
 // Where a conversion's messages go: every message of both passes into list 2
 // of `log` (the window), or, when `print` is set, each message once as it is
-// found (the command line).
+// found (the command line). A window converting on a thread of its own also
+// hears how far the conversion got and can ask it to stop.
 struct MessageSink {
   MessageLog* log;
   void (*print)(void* context, const char* text);
   void* context;
   bool lost;  // set by the conversion when memory ran out for a message of `log`
+  // Called with `context` at the start of each pass and every few hundred
+  // records with the share (0 to 100) of the bytes of both passes read; or null.
+  void (*progress)(void* context, int percent);
+  // Set by another thread to stop the conversion at its next report: it then
+  // fails with FAILED_STOPPED and writes nothing. Null when it cannot be stopped.
+  const std::atomic<bool>* stop;
 };
 
 // The log a conversion reads: the ADIF reader or the ADX reader over one

@@ -11,8 +11,12 @@
 #include "convert/convert.h"
 #include "convert/log_survey.h"
 #include "convert/output_format.h"
+#include "os/input_file.h"
 
 namespace {
+
+// Records between two progress reports (and stop checks) of a pass.
+constexpr int records_per_report = 256;
 
 // What one pass saw.
 struct Pass {
@@ -21,6 +25,8 @@ struct Pass {
   bool incomplete;    // something of the log is not in the output
   bool write_failed;  // the output could not be written
   OutputFault fault;  // why (its detail malloc'ed)
+  int64_t log_bytes;  // size of the log, for progress reports; 0 when unknown
+  bool stopped;       // the sink asked the conversion to stop
 };
 
 // Hands `text`, about `record`, to the sink: every message of both passes to
@@ -64,6 +70,18 @@ bool source_read_failed(const LogSource& source, int& error) {
   return true;
 }
 
+// Tells the sink how far pass `number` got in the log; returns false when
+// the sink asks the conversion to stop.
+bool report_progress(const LogSource& source, int number, MessageSink& sink, const Pass& pass) {
+  if (sink.progress && pass.log_bytes > 0) {
+    int64_t at = stream_position(source.input);
+    at = at < 0 ? 0 : at > pass.log_bytes ? pass.log_bytes : at;
+    int64_t read = (number == 2 ? pass.log_bytes : 0) + at;
+    sink.progress(sink.context, static_cast<int>(read * 100 / (2 * pass.log_bytes)));
+  }
+  return !(sink.stop && sink.stop->load(std::memory_order_relaxed));
+}
+
 // Writes the header row; false when the output cannot take it.
 bool write_header(OutputTarget& target, const ColumnList& columns, const LogSurvey* survey,
                   Pass& pass) {
@@ -90,7 +108,8 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
   AdifRecord* record = nullptr;
   char* message = nullptr;
   int name_count = columns.index ? columns.index->held : 0;
-  for (;;) {
+  pass.stopped = !report_progress(source, number, sink, pass);
+  while (!pass.stopped) {
     ParseStatus status = read_log(source, record, message);
     take_message(sink, number, record, message);
     if (status == ADIF_EOR && record) {
@@ -101,7 +120,11 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
         status = ADIF_EOF;
       }
       ++pass.records;
+      if (pass.records % records_per_report == 0) {
+        pass.stopped = !report_progress(source, number, sink, pass);
+      }
     }
+    if (pass.stopped) break;
     if (status == ADIF_EOR || status == ADIF_EOH) {
       free_record(record);
       record = nullptr;
@@ -115,8 +138,8 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
   // A pass that stopped for want of memory or on a read error did not reach
   // the end of the log: the conversion fails, and says why.
   int error = 0;
-  bool stopped =
-      pass.write_failed || source_out_of_memory(source) || source_read_failed(source, error);
+  bool stopped = pass.stopped || pass.write_failed || source_out_of_memory(source) ||
+                 source_read_failed(source, error);
   if (record && pass.end == ADIF_EOF && !stopped) {
     deliver(sink, number, record, "The log ends inside a record, which was not converted");
     pass.incomplete = true;
@@ -202,6 +225,10 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   Pass second{};
   int error = 0;
   sink.lost = false;
+  FileStamp stamp{};
+  if (sink.progress && stream_stamp(source.input, stamp)) {
+    first.log_bytes = second.log_bytes = stamp.size;
+  }
   bool ready = init_column_list(found) &&
                (!options.columns || choose_columns(options.columns, chosen)) &&
                (!surveying || init_log_survey(survey));
@@ -219,8 +246,10 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   bool reorder = ready && !options.columns && order == ORDER_QSO;
   if (reorder && !column_list_failed(found) && !order_columns_for_QSO(found, chosen)) ready = false;
   const ColumnList& columns = options.columns || reorder ? chosen : found;
-  if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost ||
-      survey.out_of_memory) {
+  if (first.stopped) {
+    fail_conversion(result, FAILED_STOPPED, 0, nullptr);
+  } else if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost ||
+             survey.out_of_memory) {
     fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
   } else if (source_read_failed(source, error)) {
     fail_conversion(result, FAILED_READING, error, nullptr);
@@ -230,7 +259,9 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
     fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
   } else {
     run_pass(source, 2, found, columns, target, nullptr, sink, second);
-    if (source_out_of_memory(source) || sink.lost) {
+    if (second.stopped) {
+      fail_conversion(result, FAILED_STOPPED, 0, nullptr);
+    } else if (source_out_of_memory(source) || sink.lost) {
       fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     } else if (source_read_failed(source, error)) {
       fail_conversion(result, FAILED_READING, error, nullptr);
@@ -264,7 +295,9 @@ struct StreamConversion {
   OutputTarget target;
   bool opened;
   StreamConversion(FILE* input, FILE* output, MessageLog& log)
-      : source{}, sink{&log, nullptr, nullptr, false}, target{FORMAT_CSV, nullptr} {
+      : source{},
+        sink{&log, nullptr, nullptr, false, nullptr, nullptr},
+        target{FORMAT_CSV, nullptr} {
     char* error = nullptr;
     target.writer =
         csv_output_begin(OutputPlace{output, nullptr, nullptr, nullptr}, OutputOptions{}, error);

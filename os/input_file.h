@@ -42,6 +42,10 @@ struct FileStamp {
 // `stamp` unknown) when the system cannot tell.
 bool stream_stamp(FILE* stream, FileStamp& stamp);
 
+// Returns the position of `stream` in bytes from the file's start, or -1 when
+// the system cannot tell (64-bit on every system).
+int64_t stream_position(FILE* stream);
+
 // Returns true when both stamps are known and equal in every part.
 bool same_stamp(const FileStamp& a, const FileStamp& b);
 

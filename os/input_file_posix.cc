@@ -48,6 +48,8 @@ bool stream_stamp(FILE* stream, FileStamp& stamp) {
   return true;
 }
 
+int64_t stream_position(FILE* stream) { return static_cast<int64_t>(ftello(stream)); }
+
 bool is_regular_file_at_start(FILE* stream) {
   struct stat info {};
   int descriptor = stream ? fileno(stream) : -1;

@@ -63,6 +63,8 @@ bool stream_stamp(FILE* stream, FileStamp& stamp) {
   return true;
 }
 
+int64_t stream_position(FILE* stream) { return _ftelli64(stream); }
+
 bool is_regular_file_at_start(FILE* stream) {
   HANDLE handle = stream_handle(stream);
   return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&

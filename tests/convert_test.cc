@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -576,5 +577,76 @@ TEST(Conversion, LengthsCountedInCharactersAreReadWhole) {
     EXPECT_EQ(result.messages,
               row.recovers ? std::vector<std::string>{recovered} : std::vector<std::string>{})
         << row.what;
+  }
+}
+
+namespace {
+
+// What a conversion told its sink's progress report, and when to ask it to stop.
+struct ProgressSeen {
+  std::vector<int> percents;
+  int stop_at;  // percent at which the stop flag is set; over 100: never
+  std::atomic<bool> stop{false};
+};
+
+void note_progress(void* context, int percent) {
+  ProgressSeen& seen = *static_cast<ProgressSeen*>(context);
+  seen.percents.push_back(percent);
+  if (percent >= seen.stop_at) seen.stop = true;
+}
+
+}  // namespace
+
+// A window converts on a thread of its own: it hears how far both passes got
+// and may stop the conversion, which then keeps the previous output.
+TEST(Conversion, ReportsProgressAndStopsWhenAsked) {
+  const int records = 20000;
+  std::string adif = "<EOH>\n";
+  for (int i = 0; i < records; ++i) adif += "<CALL:5>G4ABC <QSO_DATE:8>20240105 <EOR>\n";
+  std::string input = scratch_path("progress.adi");
+  std::string output = scratch_path("progress.csv");
+  write_file(input, adif);
+  // Reports at the start of each pass, then every 256 records.
+  const size_t all_reports = 2 + 2 * (records / 256);
+  struct Row {
+    int stop_at;     // over 100: never
+    int last_below;  // the last report is below this
+  } rows[] = {
+      {101, 101},
+      {0, 1},     // before the first record
+      {30, 50},   // in the first pass
+      {70, 101},  // in the second pass
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.stop_at);
+    write_file(output, "the previous output\n");
+    ProgressSeen seen{};
+    seen.stop_at = row.stop_at;
+    MessageSink sink{};
+    sink.progress = note_progress;
+    sink.context = &seen;
+    sink.stop = &seen.stop;
+    ConversionRequest request{};
+    request.input_path = input.c_str();
+    request.output_path = output.c_str();
+    ConversionResult result = run_conversion(request, sink);
+    ASSERT_FALSE(seen.percents.empty());
+    EXPECT_EQ(seen.percents.front(), 0);
+    for (size_t i = 1; i < seen.percents.size(); ++i) {
+      EXPECT_LE(seen.percents[i - 1], seen.percents[i]);
+    }
+    EXPECT_LT(seen.percents.back(), row.last_below);
+    if (row.stop_at > 100) {
+      EXPECT_EQ(result.status, CONVERSION_DONE);
+      EXPECT_EQ(seen.percents.size(), all_reports);
+      EXPECT_GE(seen.percents.back(), 90);
+      EXPECT_EQ(file_bytes(output).substr(0, 13), "CALL,QSO_DATE");
+    } else {
+      EXPECT_EQ(result.status, CONVERSION_FAILED);
+      EXPECT_EQ(result.failure, FAILED_STOPPED);
+      EXPECT_GE(seen.percents.back(), row.stop_at);
+      EXPECT_LT(seen.percents.size(), all_reports);
+      EXPECT_EQ(file_bytes(output), "the previous output\n");
+    }
   }
 }
