@@ -27,28 +27,34 @@ constexpr int minimum_list_extent = 450;
 }  // namespace
 
 bool run_command(HWND window, int command) {
+  // While a conversion runs only Exit works: the other buttons are disabled.
+  bool idle = !conversion_running();
   switch (command) {
     case IDC_ADIF_FILE:
-      choose_ADIF_file();
+      if (idle) choose_ADIF_file();
       return true;
     case IDC_CSV_FILE:
-      choose_CSV_file();
+      if (idle) choose_CSV_file();
       return true;
     case IDC_CONVERT:
-      convert_command();
+      if (idle) convert_command(window);
       return true;
     case IDC_OPEN:
-      open_command();
+      if (idle) open_command();
       return true;
     case IDC_HELP:
-      help_command();
+      if (idle) help_command();
       return true;
     case IDC_ABOUT:
-      about_command(window);
+      if (idle) about_command(window);
       return true;
     case IDC_EXIT:
       // The window is left to the process end; the loop returns 0.
-      PostQuitMessage(0);
+      if (idle) {
+        PostQuitMessage(0);
+      } else {
+        ask_to_stop(window, IDC_EXIT);
+      }
       return true;
     default:
       return false;
@@ -70,6 +76,17 @@ const char* file_name_part(const char* path) {
   const char* backslash = std::strrchr(path, '\\');
   return backslash ? backslash + 1 : path;
 }
+
+namespace {
+
+// Returns where the extension of the file name in `path` starts, or its end.
+char* extension_of(char* path) {
+  char* name = const_cast<char*>(file_name_part(path));
+  char* dot = std::strrchr(name, '.');
+  return dot ? dot : name + std::strlen(name);
+}
+
+}  // namespace
 
 namespace {
 
@@ -102,18 +119,77 @@ void choose_ADIF_file() {
 void input_file_chosen() {
   SetWindowTextA(front_end.input_name_box, file_name_part(front_end.input_path));
   // A derived path that does not fit stays empty, so Convert asks for one.
-  derive_CSV_path(front_end.input_path, front_end.output_path, path_bytes);
+  derive_output_path(front_end.input_path, front_end.output_path);
+  front_end.output_type = 0;
   SetWindowTextA(front_end.output_name_box, file_name_part(front_end.output_path));
+}
+
+void derive_output_path(const char* input, char* output) {
+  if (!derive_CSV_path(input, output, path_bytes)) return;
+  if (remembered_output_type() == output_type_workbook &&
+      !give_type_extension(output, output_type_workbook)) {
+    output[0] = '\0';
+  }
+}
+
+bool give_type_extension(char* path, int type) {
+  if (type != output_type_csv && type != output_type_workbook) return true;
+  char* extension = extension_of(path);
+  bool other = type == output_type_csv ? is_workbook_path(path) : lstrcmpiA(extension, ".csv") == 0;
+  if (*extension && !other) return true;
+  const char* wanted = type == output_type_csv ? ".CSV" : ".xlsx";
+  if (static_cast<size_t>(extension - path) + std::strlen(wanted) >= path_bytes) return false;
+  std::strcpy(extension, wanted);
+  return true;
+}
+
+OutputFormat chosen_format(const char* output_path, int output_type) {
+  if (output_type == output_type_workbook) return FORMAT_XLSX;
+  if (output_type == output_type_csv) return FORMAT_CSV;
+  OutputFormat format = FORMAT_CSV;
+  output_format_of_path(output_path, format);
+  return format;
 }
 
 void choose_CSV_file() {
   front_end.converted = 0;
   char filter[3 * string_bytes];
   output_filter(filter);
+  char previous[path_bytes];
+  std::memcpy(previous, front_end.output_path, path_bytes);
   OPENFILENAMEA dialog = file_dialog(filter, front_end.output_path, "Output CSV file",
                                      OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY, "csv");
+  int offered = remembered_output_type();
+  dialog.nFilterIndex = static_cast<DWORD>(offered);
   if (!GetSaveFileNameA(&dialog)) return;
+  // A type chosen in the dialog decides; else the extension typed does.
+  int type = static_cast<int>(dialog.nFilterIndex);
+  if (type == offered && is_workbook_path(front_end.output_path)) type = output_type_workbook;
+  if (type == offered && lstrcmpiA(extension_of(front_end.output_path), ".csv") == 0) {
+    type = output_type_csv;
+  }
+  if (type == output_type_csv || type == output_type_workbook) remember_output_type(type);
+  // The type chosen decides the extension of a name without one, or with
+  // the other type's; a file of the new name is replaced only when the user
+  // says so, as the dialog asked for the name it was given.
+  char given[path_bytes];
+  std::memcpy(given, front_end.output_path, path_bytes);
+  if (!give_type_extension(front_end.output_path, type) ||
+      (std::strcmp(given, front_end.output_path) != 0 && !may_replace(front_end.output_path))) {
+    std::memcpy(front_end.output_path, previous, path_bytes);
+    return;
+  }
+  front_end.output_type = type;
   output_file_chosen();
+}
+
+bool may_replace(const char* path) {
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return true;
+  char format[string_bytes];
+  load_string(IDS_REPLACE, format);
+  char text[2 * path_bytes];
+  std::snprintf(text, sizeof text, format, file_name_part(path));
+  return MessageBoxA(nullptr, text, "Output CSV file", MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
 size_t output_filter(char* filter) {
@@ -164,32 +240,33 @@ int failure_string(const ConversionResult& result) {
     case FAILED_TOO_WIDE:
       return IDS_TOO_WIDE;
     case FAILED_WRITING:
+    case FAILED_STOPPED:
     case FAILED_NOTHING:
       break;
   }
   return IDS_WRITE_FAILED;
 }
 
-ConversionResult convert_files(const char* input_path, const char* output_path, MessageLog& log) {
+ConversionResult convert_files(const char* input_path, const char* output_path, OutputFormat format,
+                               MessageSink& sink) {
   ConversionRequest request{};
   request.input_path = input_path;
   request.output_path = output_path;
-  output_format_of_path(output_path, request.options.format);
-  MessageSink sink{};
-  sink.log = &log;
+  request.options.format = format;
   return run_conversion(request, sink);
 }
 
-void convert_command() {
+void convert_command(HWND window) {
   int error = check_conversion_paths(front_end.input_path, front_end.output_path);
   if (error) {
     show_error(error);
     return;
   }
-  MessageLog log{};
-  ConversionResult result = convert_files(front_end.input_path, front_end.output_path, log);
+  start_conversion(window);
+}
+
+void show_conversion_result(const MessageLog& log, const ConversionResult& result) {
   show_message_log(log);
-  free_message_log(log);
   if (result.status == CONVERSION_FAILED) {
     // The previous output was kept: nothing new to open.
     front_end.converted = 0;
@@ -197,11 +274,16 @@ void convert_command() {
     return;
   }
   if (result.records != 0) {
-    OutputFormat format = FORMAT_CSV;
-    output_format_of_path(front_end.output_path, format);
-    char text[path_bytes];
-    std::snprintf(text, sizeof text, "Converted %d ADIF records to %s", result.records,
-                  output_format(format).done_text);
+    OutputFormat format = chosen_format(front_end.output_path, front_end.output_type);
+    char saved_as[string_bytes];
+    load_string(IDS_SAVED_AS, saved_as);
+    char text[2 * path_bytes];
+    int used = std::snprintf(text, sizeof text, "Converted %d ADIF records to %s\n", result.records,
+                             output_format(format).done_text);
+    // Then where the output went.
+    if (used > 0 && static_cast<size_t>(used) < sizeof text) {
+      std::snprintf(text + used, sizeof text - used, saved_as, front_end.output_path);
+    }
     MessageBoxA(nullptr, text, "Done", MB_ICONINFORMATION);
   }
   // Only now: Open pressed while the "Done" box is still up is refused.

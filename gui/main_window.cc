@@ -87,6 +87,21 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_DESTROY:
       PostQuitMessage(0);
       break;
+    case WM_CLOSE:
+      // Closing while a conversion runs asks first; the window stays meanwhile.
+      if (!conversion_running()) break;
+      ask_to_stop(window, IDCLOSE);
+      return 0;
+    case WM_SETCURSOR:
+      if (!conversion_running()) break;
+      SetCursor(LoadCursorA(nullptr, IDC_APPSTARTING));
+      return TRUE;
+    case WM_CONVERSION_PROGRESS:
+      show_progress(window, static_cast<int>(wparam));
+      return 0;
+    case WM_CONVERSION_ENDED:
+      conversion_ended(window);
+      return 0;
     case WM_COMMAND:
       // Only button clicks; the combo boxes' notifications and the IDOK and
       // IDCANCEL that Enter and Escape produce go on untouched.

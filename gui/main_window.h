@@ -15,15 +15,34 @@ constexpr int path_bytes = 260;
 // and of the About box's version line.
 constexpr int string_bytes = 80;
 
+// Messages of the conversion's thread to the main window: progress (the
+// percent in wParam), and its end.
+constexpr UINT WM_CONVERSION_PROGRESS = WM_APP + 1;
+constexpr UINT WM_CONVERSION_ENDED = WM_APP + 2;
+
+struct ConversionJob;
+
+// The save dialog's file types, by its nFilterIndex: CSV files, Excel
+// workbooks, all files.
+constexpr int output_type_csv = 1;
+constexpr int output_type_workbook = 2;
+constexpr int output_type_any = 3;
+
 // What the commands share for the life of the process: zero at start.
 struct FrontEnd {
   char input_path[path_bytes];   // chosen ADIF file; also the open dialog's buffer
   char output_path[path_bytes];  // chosen or derived CSV file; the save dialog's buffer
   int converted;                 // 1 after a Convert got past its checks; 0 after a file button
+  int output_type;               // type chosen with the output in the save dialog; 0: derived
   HWND input_name_box;           // combo box showing the input file's name
   HWND output_name_box;          // combo box showing the output file's name
   HWND message_list_box;         // list box showing the conversion's messages
   char* revision;                // revision text for the About box, made on first use
+  HANDLE worker;                 // the thread of the running conversion, or null
+  ConversionJob* job;            // what that thread works on (owned)
+  int asking;                    // 1 while the question whether to stop it is up
+  int ended;                     // 1 when it ended while the question was up
+  int leaving;                   // IDC_EXIT or IDCLOSE once the user chose to stop it and leave
 };
 
 // The one front-end state of the process.
@@ -73,25 +92,74 @@ void choose_CSV_file();
 // does not fit path_bytes) and shows its name.
 void input_file_chosen();
 
+// Returns true when `path` does not exist or the user agrees, in the
+// replace question, that it be replaced.
+bool may_replace(const char* path);
+
 // After a successful output choice: shows the output file's name.
 void output_file_chosen();
+
+// Writes into `output` (path_bytes) the output path for `input`: its
+// extension replaced by .CSV, or by .xlsx once the user chose workbooks in
+// the save dialog. Left empty when it does not fit.
+void derive_output_path(const char* input, char* output);
+
+// Gives the file name of `path` (path_bytes) the extension of output type
+// `type` when it has none or that of the other output type. Returns false,
+// leaving `path` as it was, when the result does not fit.
+bool give_type_extension(char* path, int type);
+
+// Returns the format that `output_path` is written in: the type chosen in the
+// save dialog (`output_type`), else what its extension says.
+OutputFormat chosen_format(const char* output_path, int output_type);
+
+// Returns the output type last chosen in the save dialog by this user (kept
+// in the registry), output_type_csv when none was.
+int remembered_output_type();
+
+// Keeps `type` as this user's last output type.
+void remember_output_type(int type);
 
 // Returns the part of `path` after its last backslash, or all of it; a view
 // into `path`.
 const char* file_name_part(const char* path);
 
-// The Convert command: the checks, the conversion, the list box, the "Done"
-// box, then `converted` set.
-void convert_command();
+// The Convert command: the checks, then the conversion started on its own
+// thread; `window` hears of its progress and end.
+void convert_command(HWND window);
+
+// Shows what a conversion that ended found: the list box, the box that says
+// why it failed or the "Done" box, then `converted` set unless it failed.
+void show_conversion_result(const MessageLog& log, const ConversionResult& result);
+
+// Returns true while a conversion runs on its thread.
+bool conversion_running();
+
+// Starts the conversion of the chosen paths on a thread of its own: every
+// button but Exit disabled, the busy cursor, the progress in the title.
+void start_conversion(HWND window);
+
+// Shows `percent` of the running conversion in the title of `window`.
+void show_progress(HWND window, int percent);
+
+// After the conversion's thread has ended: waits for it, gives the window
+// back its title and buttons, then shows the result, or leaves (`leaving`).
+// Held back while the question whether to stop is up.
+void conversion_ended(HWND window);
+
+// Asks, in a box owned by `window`, whether to stop the running conversion;
+// on yes, stops it and, once it has ended, leaves as `leaving` says (IDC_EXIT:
+// quit; IDCLOSE: destroy the window).
+void ask_to_stop(HWND window, int leaving);
 
 // Returns the IDS_ string for a Convert without an input path, then without
 // an output path, or 0 when both are given.
 int check_conversion_paths(const char* input_path, const char* output_path);
 
-// Converts the log at `input_path` into `output_path` (a workbook when it ends
-// in .xlsx) through the conversion path both programs share; every message
-// of both passes goes to list 2 of `log`.
-ConversionResult convert_files(const char* input_path, const char* output_path, MessageLog& log);
+// Converts the log at `input_path` into `output_path` in `format` through the conversion path both
+// programs share; every message of both passes goes to `sink`.
+ConversionResult convert_files(const char* input_path, const char* output_path, OutputFormat format,
+                               MessageSink& sink);
 
 // Returns the IDS_ string that tells the user why the conversion failed.
 int failure_string(const ConversionResult& result);

@@ -24,6 +24,9 @@
 #define IDS_LOG_CHANGED 1032
 #define IDS_OUT_OF_MEMORY 1033
 #define IDS_TOO_WIDE 1034
+#define IDS_STOP_CONVERSION 1060
+#define IDS_SAVED_AS 1061
+#define IDS_REPLACE 1062
 
 // <windows.h> names a stock cursor IDC_HELP; the program uses no such cursor,
 // and here the name is the Help button's.

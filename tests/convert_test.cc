@@ -649,4 +649,6 @@ TEST(Conversion, ReportsProgressAndStopsWhenAsked) {
       EXPECT_EQ(file_bytes(output), "the previous output\n");
     }
   }
+  std::remove(input.c_str());
+  std::remove(output.c_str());
 }

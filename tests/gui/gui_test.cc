@@ -216,7 +216,10 @@ class ConversionFiles : public ::testing::Test {
     int error = check_conversion_paths(input.c_str(), output.c_str());
     if (error) return error;
     MessageLog log{};
-    ConversionResult result = convert_files(input.c_str(), output.c_str(), log);
+    MessageSink sink{};
+    sink.log = &log;
+    ConversionResult result =
+        convert_files(input.c_str(), output.c_str(), chosen_format(output.c_str(), 0), sink);
     free_message_log(log);
     return result.status == CONVERSION_FAILED ? failure_string(result) : 0;
   }

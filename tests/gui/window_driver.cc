@@ -10,11 +10,11 @@ namespace {
 constexpr DWORD poll_step = 50;
 constexpr UINT send_timeout = 5000;
 
-std::string narrow(const wchar_t* text) {
-  int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+std::string narrow(const wchar_t* text, UINT code_page = CP_ACP) {
+  int size = WideCharToMultiByte(code_page, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (size <= 1) return "";
   std::string result(size - 1, '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, &result[0], size, nullptr, nullptr);
+  WideCharToMultiByte(code_page, 0, text, -1, &result[0], size, nullptr, nullptr);
   return result;
 }
 
@@ -51,7 +51,9 @@ BOOL CALLBACK collect_child(HWND window, LPARAM data) {
 
 void pause_for(DWORD milliseconds) { Sleep(milliseconds); }
 
-std::string text_of(HWND window) {
+namespace {
+
+std::string text_in(HWND window, UINT code_page) {
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, send_timeout,
                            &length)) {
@@ -61,8 +63,14 @@ std::string text_of(HWND window) {
   DWORD_PTR copied = 0;
   SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.get()),
                       SMTO_ABORTIFHUNG, send_timeout, &copied);
-  return narrow(text.get());
+  return narrow(text.get(), code_page);
 }
+
+}  // namespace
+
+std::string text_of(HWND window) { return text_in(window, CP_ACP); }
+
+std::string utf8_text_of(HWND window) { return text_in(window, CP_UTF8); }
 
 std::string class_of(HWND window) {
   wchar_t name[256] = L"";

@@ -81,6 +81,9 @@ bool choose_file_type(HWND dialog, int index);
 // Returns a window's text, read in wide characters and converted to ANSI.
 std::string text_of(HWND window);
 
+// Returns a window's text, read in wide characters and converted to UTF-8.
+std::string utf8_text_of(HWND window);
+
 // Returns a window's class name.
 std::string class_of(HWND window);
 

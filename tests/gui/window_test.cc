@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -124,16 +125,22 @@ class Window : public ::testing::Test {
     CreateDirectoryA(folder.c_str(), nullptr);
     record = folder + "opened.txt";
     DeleteFileA(record.c_str());
+    forget_settings();
     program = start_program(program_path());
     ASSERT_NE(program.window, nullptr) << "no window of " << program_path();
   }
   void TearDown() override {
     for (HWND box : top_windows(pid(), "#32770")) PostMessageW(box, WM_CLOSE, 0, 0);
     stop_program(program);
+    forget_settings();
     for (const std::string& file : files) DeleteFileA(file.c_str());
     DeleteFileA(record.c_str());
     RemoveDirectoryA(folder.c_str());
   }
+
+  // Removes what the program remembers for the user, so that each test
+  // starts as on a new machine.
+  static void forget_settings() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Ledgerly"); }
 
   DWORD pid() const { return program.process.dwProcessId; }
   HWND control(int id) const { return GetDlgItem(program.window, id); }
@@ -178,12 +185,12 @@ class Window : public ::testing::Test {
   }
 
   // Chooses the output in the save dialog, with file type `file_type` (from
-  // 0) chosen first when not 0.
-  void choose_output(const std::string& path, bool replace_existing, int file_type = 0) {
+  // 0) chosen first unless it is -1.
+  void choose_output(const std::string& path, bool replace_existing, int file_type = -1) {
     ASSERT_TRUE(click_control(program.window, csv_file_button));
     HWND dialog = wait_for_dialog(pid(), "Output CSV file", 10000);
     ASSERT_NE(dialog, nullptr) << "no save dialog";
-    if (file_type) {
+    if (file_type >= 0) {
       ASSERT_TRUE(choose_file_type(dialog, file_type));
     }
     ASSERT_TRUE(enter_file_name(dialog, path));
@@ -207,7 +214,12 @@ class Window : public ::testing::Test {
     BoxContent done = press_for_box(convert_button);
     ASSERT_NE(done.box, nullptr) << "no Done box";
     EXPECT_EQ(done.caption, "Done");
-    EXPECT_EQ(done.text, "Converted " + std::to_string(records) + " ADIF records to " + form);
+    // The count, then where the output went.
+    std::string saved_as = "Saved as " + folder + text_of(control(output_name_box));
+    std::string count = "Converted " + std::to_string(records) + " ADIF records to " + form;
+    EXPECT_EQ(done.text.substr(0, count.size() + 1), count + "\n");
+    EXPECT_EQ(lstrcmpiA(done.text.substr(count.size() + 1).c_str(), saved_as.c_str()), 0)
+        << done.text;
     EXPECT_EQ(done.owner, nullptr);
     EXPECT_EQ(done.buttons, std::vector<int>{IDOK});
     EXPECT_EQ(done.icon_colour, 'B') << "information icon expected";
@@ -252,6 +264,22 @@ const char three_contacts[] =
     "<BAND:3>15m <EOR>\n"
     "<CALL:4>K1AB <QSO_DATE:8>20240107 <TIME_ON:4>2359 <EOR>\n";
 const char duplicate_line[] = "DL2XYZ on 20240106 at 121500: Duplicate field: <BAND:3>15m";
+
+// A contest-sized log of `records` contacts, long enough to convert that a
+// test can watch the window meanwhile.
+std::string big_log(int records) {
+  std::string log = "Written for the window tests.\n<ADIF_VER:5>3.1.4 <EOH>\n";
+  log.reserve(log.size() + 72 * static_cast<size_t>(records));
+  const std::string record =
+      "<CALL:5>G4ABC <QSO_DATE:8>20240105 <TIME_ON:4>0930 <BAND:3>40m <MODE:2>CW <EOR>\n";
+  for (int i = 0; i < records; ++i) log += record;
+  return log;
+}
+
+// The title while `name` is being converted, up to its percent.
+std::string converting_title(const std::string& name) {
+  return "Ledgerly \xE2\x80\x93 converting " + name + ", ";
+}
 
 TEST_F(Window, HasItsTitleClassPositionAndSize) {
   EXPECT_EQ(text_of(program.window), " Ledgerly");
@@ -368,7 +396,7 @@ TEST_F(Window, ConvertsAFileChosenInTheOpenDialog) {
   ASSERT_TRUE(click_control(program.window, convert_button));
   HWND done = wait_for_dialog(pid(), "Done", 5000, before);
   ASSERT_NE(done, nullptr);
-  EXPECT_EQ(read_box(done).text, "Converted 3 ADIF records to CSV format");
+  EXPECT_EQ(read_box(done).text.substr(0, 39), "Converted 3 ADIF records to CSV format\n");
   expect_error(open_button, not_converted);
   EXPECT_TRUE(click_dialog_button(done, IDOK));
   pause_for(100);
@@ -390,6 +418,96 @@ TEST_F(Window, ConvertsAFileChosenInTheOpenDialog) {
   ASSERT_TRUE(click_control(program.window, open_button));
   EXPECT_EQ(lstrcmpiA(wait_for_record(record).c_str(), csv.c_str()), 0) << wait_for_record(record);
   remove_associations();
+}
+
+TEST_F(Window, AnswersAndShowsProgressWhileABigLogConverts) {
+  choose_input(write_log("contest.adi", big_log(200000)));
+  scratch("contest.CSV");
+  std::vector<HWND> open = top_windows(pid(), "#32770");
+  ASSERT_TRUE(click_control(program.window, convert_button));
+  // Until the "Done" box comes: every message is answered within 200 ms, and
+  // the title says how far the conversion got.
+  HWND done = nullptr;
+  int answered = 0;
+  int percents = 0;
+  DWORD slowest = 0;
+  for (int i = 0; i < 2400 && !done; ++i) {
+    DWORD before = GetTickCount();
+    DWORD_PTR unused = 0;
+    bool answer =
+        SendMessageTimeoutW(program.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &unused) != 0;
+    DWORD took = GetTickCount() - before;
+    slowest = took > slowest ? took : slowest;
+    EXPECT_TRUE(answer) << "no answer within 200 ms";
+    std::string title = utf8_text_of(program.window);
+    if (title.rfind(converting_title("contest.adi"), 0) == 0) {
+      ++percents;
+      EXPECT_EQ(title.substr(title.size() - 2), " %") << title;
+      // Every button but Exit waits for the conversion.
+      EXPECT_FALSE(IsWindowEnabled(control(convert_button)));
+      EXPECT_FALSE(IsWindowEnabled(control(about_button)));
+      EXPECT_FALSE(IsWindowEnabled(control(adif_file_button)));
+      EXPECT_TRUE(IsWindowEnabled(control(exit_button)));
+    }
+    answered += answer;
+    done = wait_for_dialog(pid(), "Done", 50, open);
+  }
+  ASSERT_NE(done, nullptr) << "no Done box";
+  EXPECT_GT(percents, 1);
+  EXPECT_GT(answered, 1);
+  EXPECT_LT(slowest, DWORD{200});
+  EXPECT_EQ(read_box(done).text.substr(0, 44), "Converted 200000 ADIF records to CSV format\n");
+  EXPECT_TRUE(click_dialog_button(done, IDOK));
+  EXPECT_EQ(text_of(program.window), " Ledgerly");
+  EXPECT_TRUE(IsWindowEnabled(control(convert_button)));
+}
+
+TEST_F(Window, StoppingAConversionKeepsThePreviousOutput) {
+  // Exit, or closing the window, while a conversion runs asks whether to
+  // stop it: no goes on, yes stops it and leaves.
+  struct Row {
+    const char* name;
+    bool close;
+  } table[] = {{"exit", false}, {"close", true}};
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.name);
+    if (!program.window) program = start_program(program_path());
+    std::string log = write_log(row.name + std::string(".adi"), three_contacts);
+    std::string csv = scratch(row.name + std::string(".CSV"));
+    choose_input(log);
+    convert_expecting(3);
+    std::string converted = file_bytes(csv);
+    // Long enough to be stopped well before its end.
+    write_file(log, big_log(1000000));
+    std::vector<std::string> names = folder_names();
+    ASSERT_TRUE(click_control(program.window, convert_button));
+    for (int i = 0; i < 100 && text_of(control(exit_button)).empty(); ++i) pause_for(50);
+    for (int answer : {IDNO, IDYES}) {
+      for (int i = 0; i < 200; ++i) {
+        if (utf8_text_of(program.window)
+                .rfind(converting_title(row.name + std::string(".adi")), 0) == 0) {
+          break;
+        }
+        pause_for(20);
+      }
+      std::vector<HWND> open = top_windows(pid(), "#32770");
+      if (row.close) {
+        PostMessageW(program.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+      } else {
+        ASSERT_TRUE(click_control(program.window, exit_button));
+      }
+      BoxContent question = read_box(wait_for_dialog(pid(), "Ledgerly", 5000, open));
+      ASSERT_NE(question.box, nullptr) << "no question";
+      EXPECT_EQ(question.text, "Stop the conversion? The previous output is kept as it was.");
+      EXPECT_EQ(question.owner, program.window);
+      EXPECT_EQ(question.buttons, (std::vector<int>{IDYES, IDNO}));
+      EXPECT_TRUE(click_dialog_button(question.box, answer));
+    }
+    EXPECT_EQ(wait_for_exit(program, 20000, true), 0u);
+    stop_program(program);
+    EXPECT_TRUE(file_bytes(csv) == converted) << "the output was replaced";
+    EXPECT_EQ(folder_names(), names);
+  }
 }
 
 TEST_F(Window, TheListKeepsItsHeightThroughConversions) {
@@ -542,6 +660,39 @@ TEST_F(Window, WritesTheFileChosenInTheSaveDialogInItsFormAndOpensIt) {
   }
   remove_associations();
   EXPECT_EQ(GetFileAttributesA((folder + "saved.CSV").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Window, TheSaveDialogsTypeDecidesTheFormatAndIsRemembered) {
+  std::string log = write_log("typed.adi", three_contacts);
+  struct Row {
+    const char* typed;
+    int file_type;             // 0 CSV files (the first), 1 Excel workbooks
+    const char* name;          // what the output box shows then
+    const char* form;          // what the Done box says
+    const char* start;         // what the output starts with
+    const char* next_derived;  // the output derived from the next input choice
+  } table[] = {
+      // The type chosen replaces the other type's extension.
+      {"typed.CSV", 1, "typed.xlsx", "an Excel workbook", "PK", "typed.xlsx"},
+      {"typed.xlsx", 0, "typed.CSV", "CSV format", "BAND,", "typed.CSV"},
+      {"chosen", 1, "chosen.xlsx", "an Excel workbook", "PK", "typed.xlsx"},
+  };
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.typed);
+    // Each choice is remembered from one start of the program to the next.
+    stop_program(program);
+    program = start_program(program_path());
+    choose_input(log);
+    std::string output = scratch(row.name);
+    std::string typed = folder + row.typed;
+    choose_output(typed, GetFileAttributesA(typed.c_str()) != INVALID_FILE_ATTRIBUTES,
+                  row.file_type);
+    EXPECT_EQ(text_of(control(output_name_box)), row.name);
+    convert_expecting(3, row.form);
+    EXPECT_EQ(file_bytes(output).substr(0, std::strlen(row.start)), row.start);
+    choose_input(log);
+    EXPECT_EQ(text_of(control(output_name_box)), row.next_derived);
+  }
 }
 
 TEST_F(Window, AUTF16LogGivesTheCSVOfItsUTF8Form) {
