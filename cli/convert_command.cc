@@ -257,6 +257,7 @@ int report_failure(FILE* err, const CommandLine& line, const ConversionResult& r
       break;
     case FAILED_TOO_WIDE:
     case FAILED_STOPPED:
+    case FAILED_NO_RECORDS:
     case FAILED_NOTHING:
       std::fprintf(err, "ledgerly-convert: %s%s\n", result.detail, kept);
       break;

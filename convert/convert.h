@@ -55,7 +55,8 @@ enum ConversionFailure {
   FAILED_OUT_OF_MEMORY,  // memory ran out
   FAILED_WRITING,        // the output could not be written whole (`error`, `detail`)
   FAILED_TOO_WIDE,       // a workbook cannot hold that many columns
-  FAILED_STOPPED         // the caller asked the conversion to stop (MessageSink::stop)
+  FAILED_STOPPED,        // the caller asked the conversion to stop (MessageSink::stop)
+  FAILED_NO_RECORDS      // the log held no record (only when the request needs records)
 };
 
 // The outcome of a conversion: what happened and, on failure, what failed and why.
@@ -154,6 +155,7 @@ struct ConversionRequest {
   FILE* standard_input;     // the command line's standard streams; null in the window
   FILE* standard_output;
   OutputOptions options;
+  bool needs_records;  // a log without records fails (FAILED_NO_RECORDS), keeping the output
 };
 
 // Runs a conversion as both programs do: opens the log in binary (copying it

@@ -258,6 +258,8 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
       fail_conversion(result, FAILED_LOG_CHANGED, 0, nullptr);
     } else if (tagless) {
       fail_conversion(result, FAILED_NOT_A_LOG, 0, "it holds no ADIF tag");
+    } else if (request.needs_records && result.records == 0) {
+      fail_conversion(result, FAILED_NO_RECORDS, 0, nullptr);
     }
   }
   finish_output(request, files, result);

@@ -237,6 +237,8 @@ int failure_string(const ConversionResult& result) {
       return IDS_LOG_CHANGED;
     case FAILED_OUT_OF_MEMORY:
       return IDS_OUT_OF_MEMORY;
+    case FAILED_NO_RECORDS:
+      return IDS_NO_RECORDS;
     case FAILED_TOO_WIDE:
       return IDS_TOO_WIDE;
     case FAILED_WRITING:
@@ -253,6 +255,8 @@ ConversionResult convert_files(const char* input_path, const char* output_path, 
   request.input_path = input_path;
   request.output_path = output_path;
   request.options.format = format;
+  // A log without QSOs is reported, and the previous output kept.
+  request.needs_records = true;
   return run_conversion(request, sink);
 }
 
@@ -270,7 +274,7 @@ void show_conversion_result(const MessageLog& log, const ConversionResult& resul
   if (result.status == CONVERSION_FAILED) {
     // The previous output was kept: nothing new to open.
     front_end.converted = 0;
-    show_error(failure_string(result));
+    show_failure(result);
     return;
   }
   if (result.records != 0) {
@@ -288,6 +292,31 @@ void show_conversion_result(const MessageLog& log, const ConversionResult& resul
   }
   // Only now: Open pressed while the "Done" box is still up is refused.
   front_end.converted = 1;
+}
+
+void show_failure(const ConversionResult& result) {
+  bool output_failed = result.failure == FAILED_NO_OUTPUT || result.failure == FAILED_WRITING;
+  if (!output_failed || !file_in_use(front_end.output_path)) {
+    show_error(failure_string(result));
+    return;
+  }
+  char format[string_bytes];
+  load_string(IDS_IN_USE, format);
+  char text[2 * path_bytes];
+  std::snprintf(text, sizeof text, format, file_name_part(front_end.output_path));
+  MessageBoxA(nullptr, text, "Error", MB_ICONERROR);
+}
+
+bool file_in_use(const char* path) {
+  // Deleting is what replacing the file needs, and what a program that has
+  // the file open (a spreadsheet, say) does not share.
+  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 void show_message_log(const MessageLog& log) {

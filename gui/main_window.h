@@ -164,6 +164,14 @@ ConversionResult convert_files(const char* input_path, const char* output_path, 
 // Returns the IDS_ string that tells the user why the conversion failed.
 int failure_string(const ConversionResult& result);
 
+// Shows why the conversion failed in an error box: the failure's string, or,
+// for an output held open by another program, that it is.
+void show_failure(const ConversionResult& result);
+
+// Returns true when another program has the existing file `path` open in a
+// way that keeps it from being replaced (a sharing violation).
+bool file_in_use(const char* path);
+
 // Writes the save dialog's filter into `filter` (3 * string_bytes bytes): CSV
 // files, Excel workbooks (string IDS_WORKBOOK_FILES), all files. Returns its
 // size.

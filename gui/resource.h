@@ -27,6 +27,8 @@
 #define IDS_STOP_CONVERSION 1060
 #define IDS_SAVED_AS 1061
 #define IDS_REPLACE 1062
+#define IDS_NO_RECORDS 1063
+#define IDS_IN_USE 1064
 
 // <windows.h> names a stock cursor IDC_HELP; the program uses no such cursor,
 // and here the name is the Help button's.

@@ -652,3 +652,22 @@ TEST(Conversion, ReportsProgressAndStopsWhenAsked) {
   std::remove(input.c_str());
   std::remove(output.c_str());
 }
+
+// The window asks for records: a log without any keeps the previous output.
+TEST(Conversion, ARequestThatNeedsRecordsKeepsTheOutputOfALogWithout) {
+  std::string input = scratch_path("no_records.adi");
+  std::string output = scratch_path("no_records.csv");
+  write_file(input, "A header only <EOH>\n");
+  write_file(output, "the previous output\n");
+  ConversionRequest request{};
+  request.input_path = input.c_str();
+  request.output_path = output.c_str();
+  request.needs_records = true;
+  MessageSink sink{};
+  ConversionResult result = run_conversion(request, sink);
+  EXPECT_EQ(result.status, CONVERSION_FAILED);
+  EXPECT_EQ(result.failure, FAILED_NO_RECORDS);
+  EXPECT_EQ(file_bytes(output), "the previous output\n");
+  std::remove(input.c_str());
+  std::remove(output.c_str());
+}
