@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "convert/output_format.h"
@@ -358,7 +359,26 @@ void open_command() {
   show_error(IDS_NO_BROWSER);
 }
 
+bool help_page_path(wchar_t* path, size_t size) {
+  static const wchar_t page[] = L"README.txt";
+  DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(size));
+  if (length == 0 || length >= size) return false;
+  wchar_t* folder_end = std::wcsrchr(path, L'\\');
+  size_t folder = folder_end ? static_cast<size_t>(folder_end - path) + 1 : 0;
+  if (folder + sizeof page / sizeof page[0] > size) return false;
+  std::wcscpy(path + folder, page);
+  return true;
+}
+
 void help_command() {
+  // The page that comes beside the program works offline; the web page is
+  // for a program without it.
+  wchar_t page[path_bytes * 2];
+  if (help_page_path(page, sizeof page / sizeof page[0]) &&
+      GetFileAttributesW(page) != INVALID_FILE_ATTRIBUTES) {
+    ShellExecuteW(nullptr, L"open", page, nullptr, nullptr, SW_SHOWNORMAL);
+    return;
+  }
   char address[string_bytes];
   load_string(IDS_WEB_PAGE, address);
   // Nothing to report when no browser starts.

@@ -191,8 +191,13 @@ int fill_message_list(const MessageLine* newest);
 // or says why not.
 void open_command();
 
-// The Help command: opens the web page (string IDS_WEB_PAGE) in the browser.
+// The Help command: opens the help page README.txt beside the program, or,
+// when there is none, the web page (string IDS_WEB_PAGE) in the browser.
 void help_command();
+
+// Writes the path of README.txt beside the program into `path` (`size`
+// characters); false when it does not fit.
+bool help_page_path(wchar_t* path, size_t size);
 
 // The About command: name, version line and notice in a box owned by
 // `window`.

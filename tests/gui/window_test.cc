@@ -761,7 +761,21 @@ TEST_F(Window, AboutShowsNameVersionAndNoticeOwnedByTheWindow) {
   EXPECT_TRUE(IsWindowEnabled(program.window));
 }
 
-TEST_F(Window, HelpOpensTheWebPage) {
+TEST_F(Window, HelpOpensThePageBesideTheProgram) {
+  std::string page = program_path().substr(0, program_path().rfind('\\') + 1) + "README.txt";
+  write_file(page, "Ledgerly for Windows\r\n");
+  register_opener(".txt", record);
+  ASSERT_TRUE(click_control(program.window, help_button));
+  EXPECT_EQ(lstrcmpiA(wait_for_record(record).c_str(), page.c_str()), 0) << wait_for_record(record);
+  EXPECT_EQ(top_windows(pid(), "#32770"), std::vector<HWND>{});
+  DeleteFileA(page.c_str());
+  RegDeleteTreeA(HKEY_CLASSES_ROOT, ".txt");
+  RegDeleteTreeA(HKEY_CLASSES_ROOT, "LedgerlyTest.txt");
+}
+
+TEST_F(Window, HelpOpensTheWebPageWithoutThePageBesideTheProgram) {
+  std::string page = program_path().substr(0, program_path().rfind('\\') + 1) + "README.txt";
+  ASSERT_EQ(GetFileAttributesA(page.c_str()), INVALID_FILE_ATTRIBUTES) << page;
   HMODULE resources = LoadLibraryExA(program_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(resources, nullptr);
   char address[80] = "";
