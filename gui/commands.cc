@@ -110,11 +110,41 @@ OPENFILENAMEA file_dialog(const char* filter, char* path, const char* title, DWO
 void choose_ADIF_file() {
   // Cleared before the dialog: a cancelled choice also needs a new Convert.
   front_end.converted = 0;
-  static const char filter[] = "ADIF Files\0*.adi;*.adif;\0ADX Files\0*.adx\0All Files\0*.*\0";
+  static const char filter[] = "ADIF Files\0*.adi;*.adif;*.adx\0ADX Files\0*.adx\0All Files\0*.*\0";
   OPENFILENAMEA dialog = file_dialog(filter, front_end.input_path, "Input ADIF File",
                                      OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, "adi");
   if (!GetOpenFileNameA(&dialog)) return;
   input_file_chosen();
+}
+
+void take_input_file(const char* path) {
+  front_end.converted = 0;
+  if (std::strlen(path) >= path_bytes) return;
+  std::strcpy(front_end.input_path, path);
+  input_file_chosen();
+}
+
+void take_dropped_files(HDROP drop) {
+  char path[path_bytes];
+  // Only the first of several files; none while a conversion runs.
+  if (!conversion_running() && DragQueryFileA(drop, 0, path, path_bytes) > 0) {
+    take_input_file(path);
+  }
+  DragFinish(drop);
+}
+
+void take_command_line_file() {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!arguments) return;
+  wchar_t full[path_bytes];
+  char path[path_bytes];
+  DWORD length = count > 1 ? GetFullPathNameW(arguments[1], path_bytes, full, nullptr) : 0;
+  if (length > 0 && length < path_bytes &&
+      WideCharToMultiByte(CP_ACP, 0, full, -1, path, path_bytes, nullptr, nullptr) > 0) {
+    take_input_file(path);
+  }
+  LocalFree(arguments);
 }
 
 void input_file_chosen() {

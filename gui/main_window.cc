@@ -63,6 +63,8 @@ bool MainWindow::create_window() {
   window = CreateWindowExA(0, title, title, WS_VISIBLE | WS_OVERLAPPEDWINDOW, 220, 220, 545, 380,
                            nullptr, nullptr, instance, nullptr);
   if (!window) return false;
+  // Logs dropped on the window are taken as chosen with "ADIF File".
+  DragAcceptFiles(window, TRUE);
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   return true;
@@ -98,6 +100,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return TRUE;
     case WM_CONVERSION_PROGRESS:
       show_progress(window, static_cast<int>(wparam));
+      return 0;
+    case WM_DROPFILES:
+      take_dropped_files(reinterpret_cast<HDROP>(wparam));
       return 0;
     case WM_CONVERSION_ENDED:
       conversion_ended(window);

@@ -3,7 +3,11 @@
 // Open, Help, About, Exit), with the state they share.
 #pragma once
 
+// <windows.h> must come before the other Windows headers.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 #include <cstdio>
 
@@ -86,6 +90,18 @@ void choose_ADIF_file();
 // The "CSV File" command: clears `converted`, then lets the user choose the
 // output file in the save dialog.
 void choose_CSV_file();
+
+// Takes `path` as the input file, as if chosen in the open dialog: clears
+// `converted` and, when the path fits, sets it and derives the output.
+void take_input_file(const char* path);
+
+// WM_DROPFILES: takes the first file dropped on the window as the input,
+// unless a conversion runs; releases `drop`.
+void take_dropped_files(HDROP drop);
+
+// Takes the file named by the program's first argument ("Open with", "Send
+// to"), made a full path, as the input; nothing without one.
+void take_command_line_file();
 
 // After a successful input choice: shows the input file's name, derives the
 // output path from it (left empty, and its box blank, when the derived path

@@ -1,6 +1,8 @@
 // Finding, reading and working the windows of a running Ledgerly.exe.
 #include "tests/gui/window_driver.h"
 
+#include <shlobj.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -84,13 +86,15 @@ std::vector<HWND> top_windows(DWORD pid, const std::string& class_name) {
   return search.found;
 }
 
-Program start_program(const std::string& exe) {
+Program start_program(const std::string& exe, const std::wstring& argument) {
   Program program{};
-  std::string folder = exe.substr(0, exe.find_last_of("\\/") + 1);
-  std::string command = "\"" + exe + "\"";
-  STARTUPINFOA startup{};
+  std::wstring wide_exe = widen(exe);
+  std::wstring folder = wide_exe.substr(0, wide_exe.find_last_of(L"\\/") + 1);
+  std::wstring command = L"\"" + wide_exe + L"\"";
+  if (!argument.empty()) command += L" \"" + argument + L"\"";
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(wide_exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &program.process)) {
     return program;
   }
@@ -105,6 +109,24 @@ Program start_program(const std::string& exe) {
   }
   pause_for(300);  // let it paint
   return program;
+}
+
+bool drop_file(const Program& program, const std::wstring& path) {
+  // DROPFILES, then the wide path and the empty name that ends the list.
+  std::vector<char> block(sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t), 0);
+  DROPFILES header{};
+  header.pFiles = sizeof header;
+  header.fWide = TRUE;
+  std::memcpy(block.data(), &header, sizeof header);
+  std::memcpy(block.data() + sizeof header, path.c_str(), path.size() * sizeof(wchar_t));
+  void* remote = VirtualAllocEx(program.process.hProcess, nullptr, block.size(),
+                                MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (!remote) return false;
+  SIZE_T written = 0;
+  if (!WriteProcessMemory(program.process.hProcess, remote, block.data(), block.size(), &written)) {
+    return false;
+  }
+  return PostMessageW(program.window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0) != 0;
 }
 
 DWORD wait_for_exit(Program& program, DWORD milliseconds, bool kill) {

@@ -37,9 +37,14 @@ struct ControlView {
   RECT rect;  // in the parent's client coordinates
 };
 
-// Starts `exe` with its own folder as the current one and waits for its
-// main window (class " Ledgerly"); `window` stays null when none came.
-Program start_program(const std::string& exe);
+// Starts `exe` with its own folder as the current one, and `argument` as
+// its one argument unless it is empty, and waits for its main window (class
+// " Ledgerly"); `window` stays null when none came.
+Program start_program(const std::string& exe, const std::wstring& argument = L"");
+
+// Drops the file `path` on `window` of `program` as the shell does: a
+// DROPFILES block in the program's memory, handed over in WM_DROPFILES.
+bool drop_file(const Program& program, const std::wstring& path);
 
 // Waits up to `milliseconds` for the program to end; returns its exit code,
 // or STILL_ACTIVE. Kills it if it is still running when `kill` is set.

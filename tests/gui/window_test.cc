@@ -535,6 +535,32 @@ TEST_F(Window, TheListKeepsItsHeightThroughConversions) {
   }
 }
 
+TEST_F(Window, TakesADroppedLogAndOneNamedOnTheCommandLine) {
+  enum How { dropped, argument };
+  struct Row {
+    const char* name;
+    How how;
+  } table[] = {{"dropped.adx", dropped}, {"handed.adi", argument}};
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.name);
+    std::string log = write_log(row.name, three_contacts);
+    std::string csv = scratch(std::string(row.name, std::strlen(row.name) - 4) + ".CSV");
+    std::wstring path(log.begin(), log.end());
+    if (row.how == dropped) {
+      ASSERT_TRUE(drop_file(program, path));
+      pause_for(300);
+    } else {
+      stop_program(program);
+      program = start_program(program_path(), path);
+      ASSERT_NE(program.window, nullptr);
+    }
+    EXPECT_EQ(text_of(control(input_name_box)), row.name);
+    EXPECT_EQ(text_of(control(output_name_box)), csv.substr(folder.size()));
+    convert_expecting(3);
+    EXPECT_NE(GetFileAttributesA(csv.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
 TEST_F(Window, AConversionWithoutRecordsSaysSoAndKeepsTheOutput) {
   std::string log = write_log("empty.adi", three_contacts);
   std::string csv = scratch("empty.CSV");
