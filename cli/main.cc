@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/convert_command.h"
+#include "os/file_path.h"
 #include "os/input_file.h"
 #include "os/output_file.h"
 
@@ -16,5 +17,7 @@ int main(int argc, char** argv) {
   // its own, setvbuf would keep the default size.)
   static char output_buffer[size_t{1} << 18];
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-  return run_convert_command(argc, argv, stdin, stdout, stderr);
+  // File names with any character (Windows: read from the UTF-16 command line).
+  char** arguments = utf8_arguments(argc, argv);
+  return run_convert_command(argc, arguments, stdin, stdout, stderr);
 }

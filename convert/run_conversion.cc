@@ -11,6 +11,7 @@
 
 #include "convert/convert.h"
 #include "convert/output_format.h"
+#include "os/file_path.h"
 #include "os/input_file.h"
 #include "os/output_file.h"
 
@@ -22,6 +23,10 @@ constexpr size_t identify_bytes = 4096;
 constexpr size_t output_buffer_bytes = size_t{1} << 18;
 
 bool is_dash(const char* path) { return path[0] == '-' && path[1] == '\0'; }
+
+struct FreeText {
+  void operator()(char* text) const { std::free(text); }
+};
 
 // The streams of one run, closed however it ends.
 struct RunFiles {
@@ -46,7 +51,7 @@ FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& 
   if (is_dash(request.input_path)) {
     if (input) set_binary_mode(input);
   } else {
-    input = files.opened = std::fopen(request.input_path, "rb");
+    input = files.opened = open_file(request.input_path, "rb");
   }
   if (!input) {
     fail_conversion(result, FAILED_NO_INPUT, errno ? errno : EBADF, nullptr);
@@ -173,15 +178,20 @@ bool begin_output(const ConversionRequest& request, RunFiles& files, OutputTarge
   // Only a format that asks for it gets the temporary folder for its scratch files.
   char folder[1024] = "";
   bool have_folder = format.uses_temp_folder && temporary_folder(folder, sizeof folder);
+  // A writer of its own files (the workbook library) opens them with the
+  // narrow calls.
+  std::unique_ptr<char, FreeText> narrow(narrow_call_path(output_file_path(written)));
+  std::unique_ptr<char, FreeText> rows(have_folder ? narrow_call_path(folder) : nullptr);
+  const char* rows_folder = rows ? rows.get() : have_folder ? folder : nullptr;
   return begin_writer(
       request,
-      OutputPlace{nullptr, output_file_path(written), have_folder ? folder : nullptr, nullptr},
+      OutputPlace{nullptr, narrow ? narrow.get() : output_file_path(written), rows_folder, nullptr},
       target, result);
 }
 
 // Copies the finished output at `path` to `output`; false after `fail`.
 bool copy_to(const char* path, FILE* output, ConversionResult& result) {
-  FILE* file = std::fopen(path, "rb");
+  FILE* file = open_file(path, "rb");
   char block[65536];
   size_t got = 0;
   bool copied = file != nullptr;

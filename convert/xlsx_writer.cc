@@ -17,6 +17,7 @@
 #include "convert/log_survey.h"
 #include "convert/output_format.h"
 #include "convert/xlsx_summary.h"
+#include "os/file_path.h"
 
 namespace {
 
@@ -393,7 +394,7 @@ lxw_format* add_format(lxw_workbook* workbook, const char* pattern) {
 }  // namespace
 
 XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error) {
-  FILE* probe = std::fopen(path, "wb");
+  FILE* probe = open_file(path, "wb");
   if (!probe) {
     set_slot_message(error, "Could not create %s: %s", path, std::strerror(errno));
     return nullptr;

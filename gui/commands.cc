@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "convert/output_format.h"
 #include "gui/main_window.h"
 #include "gui/resource.h"
 #include "ledgerly_version.h"
+#include "os/file_path.h"
 
 FrontEnd front_end;
 
@@ -91,29 +93,59 @@ char* extension_of(char* path) {
 
 namespace {
 
-// A file dialog record, zero-filled but for what the two file buttons set.
-OPENFILENAMEA file_dialog(const char* filter, char* path, const char* title, DWORD flags,
-                          const char* extension) {
-  OPENFILENAMEA dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.lpstrFilter = filter;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = path_bytes;
-  dialog.lpstrTitle = title;
-  dialog.Flags = flags;
-  dialog.lpstrDefExt = extension;
-  return dialog;
+// Returns the UTF-16 form of `text` (in `code_page`, `size` bytes with its
+// NULs, or up to its NUL when -1).
+std::wstring widen(const char* text, UINT code_page, int size = -1) {
+  int units = MultiByteToWideChar(code_page, 0, text, size, nullptr, 0);
+  std::wstring wide(units > 0 ? units : 0, L'\0');
+  if (units > 0) MultiByteToWideChar(code_page, 0, text, size, &wide[0], units);
+  return wide;
 }
 
 }  // namespace
+
+bool run_file_dialog(bool save, const char* filter, size_t filter_size, char* path,
+                     const char* title, DWORD flags, const char* extension, DWORD& filter_index) {
+  std::wstring wide_filter = widen(filter, CP_ACP, static_cast<int>(filter_size));
+  std::wstring wide_title = widen(title, CP_ACP);
+  std::wstring wide_extension = widen(extension, CP_ACP);
+  // The dialog starts from the path held, and gives back any file name.
+  wchar_t file[path_bytes] = L"";
+  MultiByteToWideChar(CP_UTF8, 0, path, -1, file, path_bytes);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.lpstrFilter = wide_filter.c_str();
+  dialog.nFilterIndex = filter_index;
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = path_bytes;
+  dialog.lpstrTitle = wide_title.c_str();
+  dialog.Flags = flags;
+  dialog.lpstrDefExt = wide_extension.c_str();
+  if (!(save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return false;
+  char chosen[path_bytes];
+  if (!utf8_path(file, chosen, sizeof chosen)) return false;
+  std::memcpy(path, chosen, path_bytes);
+  filter_index = dialog.nFilterIndex;
+  return true;
+}
+
+void show_name(HWND box, const char* path) {
+  SetWindowTextW(box, widen(file_name_part(path), CP_UTF8).c_str());
+}
+
+int message_box(HWND owner, const char* text, const char* caption, UINT type) {
+  return MessageBoxW(owner, widen(text, CP_UTF8).c_str(), widen(caption, CP_UTF8).c_str(), type);
+}
 
 void choose_ADIF_file() {
   // Cleared before the dialog: a cancelled choice also needs a new Convert.
   front_end.converted = 0;
   static const char filter[] = "ADIF Files\0*.adi;*.adif;*.adx\0ADX Files\0*.adx\0All Files\0*.*\0";
-  OPENFILENAMEA dialog = file_dialog(filter, front_end.input_path, "Input ADIF File",
-                                     OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, "adi");
-  if (!GetOpenFileNameA(&dialog)) return;
+  DWORD type = 0;
+  if (!run_file_dialog(false, filter, sizeof filter, front_end.input_path, "Input ADIF File",
+                       OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, "adi", type)) {
+    return;
+  }
   input_file_chosen();
 }
 
@@ -125,9 +157,11 @@ void take_input_file(const char* path) {
 }
 
 void take_dropped_files(HDROP drop) {
+  wchar_t wide[path_bytes];
   char path[path_bytes];
   // Only the first of several files; none while a conversion runs.
-  if (!conversion_running() && DragQueryFileA(drop, 0, path, path_bytes) > 0) {
+  if (!conversion_running() && DragQueryFileW(drop, 0, wide, path_bytes) > 0 &&
+      utf8_path(wide, path, sizeof path)) {
     take_input_file(path);
   }
   DragFinish(drop);
@@ -140,19 +174,18 @@ void take_command_line_file() {
   wchar_t full[path_bytes];
   char path[path_bytes];
   DWORD length = count > 1 ? GetFullPathNameW(arguments[1], path_bytes, full, nullptr) : 0;
-  if (length > 0 && length < path_bytes &&
-      WideCharToMultiByte(CP_ACP, 0, full, -1, path, path_bytes, nullptr, nullptr) > 0) {
+  if (length > 0 && length < path_bytes && utf8_path(full, path, sizeof path)) {
     take_input_file(path);
   }
   LocalFree(arguments);
 }
 
 void input_file_chosen() {
-  SetWindowTextA(front_end.input_name_box, file_name_part(front_end.input_path));
+  show_name(front_end.input_name_box, front_end.input_path);
   // A derived path that does not fit stays empty, so Convert asks for one.
   derive_output_path(front_end.input_path, front_end.output_path);
   front_end.output_type = 0;
-  SetWindowTextA(front_end.output_name_box, file_name_part(front_end.output_path));
+  show_name(front_end.output_name_box, front_end.output_path);
 }
 
 void derive_output_path(const char* input, char* output) {
@@ -185,16 +218,17 @@ OutputFormat chosen_format(const char* output_path, int output_type) {
 void choose_CSV_file() {
   front_end.converted = 0;
   char filter[3 * string_bytes];
-  output_filter(filter);
   char previous[path_bytes];
   std::memcpy(previous, front_end.output_path, path_bytes);
-  OPENFILENAMEA dialog = file_dialog(filter, front_end.output_path, "Output CSV file",
-                                     OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY, "csv");
+  size_t filter_size = output_filter(filter);
   int offered = remembered_output_type();
-  dialog.nFilterIndex = static_cast<DWORD>(offered);
-  if (!GetSaveFileNameA(&dialog)) return;
+  DWORD index = static_cast<DWORD>(offered);
+  if (!run_file_dialog(true, filter, filter_size, front_end.output_path, "Output CSV file",
+                       OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY, "csv", index)) {
+    return;
+  }
   // A type chosen in the dialog decides; else the extension typed does.
-  int type = static_cast<int>(dialog.nFilterIndex);
+  int type = static_cast<int>(index);
   if (type == offered && is_workbook_path(front_end.output_path)) type = output_type_workbook;
   if (type == offered && lstrcmpiA(extension_of(front_end.output_path), ".csv") == 0) {
     type = output_type_csv;
@@ -215,12 +249,12 @@ void choose_CSV_file() {
 }
 
 bool may_replace(const char* path) {
-  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return true;
+  if (GetFileAttributesW(widen(path, CP_UTF8).c_str()) == INVALID_FILE_ATTRIBUTES) return true;
   char format[string_bytes];
   load_string(IDS_REPLACE, format);
   char text[2 * path_bytes];
   std::snprintf(text, sizeof text, format, file_name_part(path));
-  return MessageBoxA(nullptr, text, "Output CSV file", MB_YESNO | MB_ICONWARNING) == IDYES;
+  return message_box(nullptr, text, "Output CSV file", MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
 size_t output_filter(char* filter) {
@@ -242,9 +276,7 @@ size_t output_filter(char* filter) {
   return used;
 }
 
-void output_file_chosen() {
-  SetWindowTextA(front_end.output_name_box, file_name_part(front_end.output_path));
-}
+void output_file_chosen() { show_name(front_end.output_name_box, front_end.output_path); }
 
 int check_conversion_paths(const char* input_path, const char* output_path) {
   if (!input_path[0]) return IDS_NO_INPUT;
@@ -319,7 +351,7 @@ void show_conversion_result(const MessageLog& log, const ConversionResult& resul
     if (used > 0 && static_cast<size_t>(used) < sizeof text) {
       std::snprintf(text + used, sizeof text - used, saved_as, front_end.output_path);
     }
-    MessageBoxA(nullptr, text, "Done", MB_ICONINFORMATION);
+    message_box(nullptr, text, "Done", MB_ICONINFORMATION);
   }
   // Only now: Open pressed while the "Done" box is still up is refused.
   front_end.converted = 1;
@@ -335,14 +367,15 @@ void show_failure(const ConversionResult& result) {
   load_string(IDS_IN_USE, format);
   char text[2 * path_bytes];
   std::snprintf(text, sizeof text, format, file_name_part(front_end.output_path));
-  MessageBoxA(nullptr, text, "Error", MB_ICONERROR);
+  message_box(nullptr, text, "Error", MB_ICONERROR);
 }
 
 bool file_in_use(const char* path) {
   // Deleting is what replacing the file needs, and what a program that has
   // the file open (a spreadsheet, say) does not share.
-  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(widen(path, CP_UTF8).c_str(), DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
     return false;
@@ -383,8 +416,8 @@ void open_command() {
     show_error(IDS_NOT_CONVERTED);
     return;
   }
-  HINSTANCE result =
-      ShellExecuteA(nullptr, "open", front_end.output_path, nullptr, nullptr, SW_SHOWNORMAL);
+  HINSTANCE result = ShellExecuteW(nullptr, L"open", widen(front_end.output_path, CP_UTF8).c_str(),
+                                   nullptr, nullptr, SW_SHOWNORMAL);
   if (reinterpret_cast<INT_PTR>(result) > 32) return;
   show_error(IDS_NO_BROWSER);
 }

@@ -92,7 +92,7 @@ void start_conversion(HWND window) {
 void show_progress(HWND window, int percent) {
   if (!conversion_running()) return;
   wchar_t name[path_bytes] = L"";
-  MultiByteToWideChar(CP_ACP, 0, file_name_part(front_end.input_path), -1, name, path_bytes);
+  MultiByteToWideChar(CP_UTF8, 0, file_name_part(front_end.input_path), -1, name, path_bytes);
   wchar_t title[path_bytes + 40];
   std::swprintf(title, sizeof title / sizeof title[0], L"Ledgerly \x2013 converting %ls, %d %%",
                 name, percent);

@@ -34,8 +34,8 @@ constexpr int output_type_any = 3;
 
 // What the commands share for the life of the process: zero at start.
 struct FrontEnd {
-  char input_path[path_bytes];   // chosen ADIF file; also the open dialog's buffer
-  char output_path[path_bytes];  // chosen or derived CSV file; the save dialog's buffer
+  char input_path[path_bytes];   // chosen ADIF file, in UTF-8
+  char output_path[path_bytes];  // chosen or derived CSV file, in UTF-8
   int converted;                 // 1 after a Convert got past its checks; 0 after a file button
   int output_type;               // type chosen with the output in the save dialog; 0: derived
   HWND input_name_box;           // combo box showing the input file's name
@@ -102,6 +102,20 @@ void take_dropped_files(HDROP drop);
 // Takes the file named by the program's first argument ("Open with", "Send
 // to"), made a full path, as the input; nothing without one.
 void take_command_line_file();
+
+// Runs the open (or, with `save`, the save) dialog in UTF-16 over `path`, a
+// UTF-8 path of path_bytes, with the ANSI `filter` of `filter_size` bytes,
+// starting on file type `filter_index`. On a choice that fits, `path` holds
+// it in UTF-8, `filter_index` the type chosen, and true is returned.
+bool run_file_dialog(bool save, const char* filter, size_t filter_size, char* path,
+                     const char* title, DWORD flags, const char* extension, DWORD& filter_index);
+
+// Shows the file name of the UTF-8 `path` in `box`, as far as the box can.
+void show_name(HWND box, const char* path);
+
+// Shows a message box of the UTF-8 `text` and `caption`; returns the button
+// pressed.
+int message_box(HWND owner, const char* text, const char* caption, UINT type);
 
 // After a successful input choice: shows the input file's name, derives the
 // output path from it (left empty, and its box blank, when the derived path

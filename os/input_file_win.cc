@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "os/file_path.h"
 #include "os/input_file.h"
 #include "os/temporary_stream.h"
 #include "os/win32.h"
@@ -36,8 +37,9 @@ bool stream_identity(FILE* stream, FileIdentity& id) {
 }
 
 bool path_identity(const char* path, FileIdentity& id) {
-  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file =
+      CreateFileW(wide_path(path).get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   bool known = handle_identity(file, id);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   return known;
@@ -72,9 +74,11 @@ bool is_regular_file_at_start(FILE* stream) {
 }
 
 bool temporary_folder(char* folder, size_t size) {
-  char path[MAX_PATH + 1];
-  DWORD length = GetTempPathA(sizeof path, path);
-  if (length == 0 || length >= sizeof path) return false;
+  wchar_t wide[MAX_PATH + 1];
+  DWORD units = GetTempPathW(MAX_PATH + 1, wide);
+  char path[4 * MAX_PATH + 1];
+  if (units == 0 || units > MAX_PATH || !utf8_path(wide, path, sizeof path)) return false;
+  size_t length = std::strlen(path);
   while (length > 0 && (path[length - 1] == '\\' || path[length - 1] == '/')) --length;
   // A drive's root ("C:" once its separator is gone) is no temporary folder.
   if (length <= 2 || length >= size) return false;
@@ -84,7 +88,7 @@ bool temporary_folder(char* folder, size_t size) {
 }
 
 FILE* open_temporary_stream(int& error) {
-  char name[MAX_PATH + 1];
+  char name[4 * MAX_PATH + 1];
   const char pattern[] = "\\ledgerly-XXXXXX.tmp";
   if (!temporary_folder(name, sizeof name - sizeof pattern + 1)) {
     error = ENOENT;
@@ -95,7 +99,7 @@ FILE* open_temporary_stream(int& error) {
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
     fill_unique_letters(letters, 6);
-    file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    file = CreateFileW(wide_path(name).get(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }

@@ -1,8 +1,9 @@
 // Output files on Windows: a file created beside the target, or in the
 // temporary folder for a scratch file (shared for deletion, so that a
 // console control handler can remove it while it is open), FlushFileBuffers,
-// and MoveFileExA over the target. The C runtime's stream forgets why a
-// write failed; a full disk is told from the free space left.
+// and MoveFileExW over the target, every path in UTF-16. The C runtime's
+// stream forgets why a write failed; a full disk is told from the free space
+// left.
 #include <fcntl.h>
 #include <io.h>
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os/file_path.h"
 #include "os/input_file.h"
 #include "os/output_file.h"
 #include "os/pending_files.h"
@@ -33,8 +35,9 @@ HANDLE create_temporary(char* name, size_t suffix_length) {
   char* letters = name + std::strlen(name) - suffix_length - 6;
   for (int attempt = 0; attempt < 100; ++attempt) {
     fill_unique_letters(letters, 6);
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(wide_path(name).get(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
   }
   SetLastError(ERROR_FILE_EXISTS);
@@ -48,13 +51,14 @@ HANDLE create_temporary(char* name, size_t suffix_length) {
 // program; a missing file is no error.
 bool open_existing(const char* path, HANDLE& device, int& error) {
   device = INVALID_HANDLE_VALUE;
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = GetFileAttributesW(wide_path(path).get());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     error = EISDIR;
     return false;
   }
-  HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileW(wide_path(path).get(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     error = errno_of_win32_error(code);
@@ -78,15 +82,17 @@ int write_error(const char* target_path) {
   std::memcpy(name, target_path, folder);
   std::strcpy(name + folder, folder ? "" : ".");
   ULARGE_INTEGER available{};
-  bool full = GetDiskFreeSpaceExA(name, &available, nullptr, nullptr) && available.QuadPart < 65536;
+  bool full = GetDiskFreeSpaceExW(wide_path(name).get(), &available, nullptr, nullptr) &&
+              available.QuadPart < 65536;
   std::free(name);
   return full ? ENOSPC : EIO;
 }
 
 // Flushes the file `path` to disk through a handle of its own.
 bool flush_by_path(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(wide_path(path).get(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool flushed = FlushFileBuffers(file) != 0;
   DWORD code = GetLastError();
@@ -201,11 +207,11 @@ bool output_file_commit(OutputFile& file, int& error) {
     error = errno_of_win32_error(GetLastError());
   }
   if (!error && temporary &&
-      !MoveFileExA(temporary, file.target_path,
+      !MoveFileExW(wide_path(temporary).get(), wide_path(file.target_path).get(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = errno_of_win32_error(GetLastError());
   }
-  if (error && temporary) DeleteFileA(temporary);
+  if (error && temporary) DeleteFileW(wide_path(temporary).get());
   release(file);
   return !error;
 }
@@ -213,7 +219,7 @@ bool output_file_commit(OutputFile& file, int& error) {
 void output_file_discard(OutputFile& file) {
   if (file.stream) std::fclose(file.stream);
   file.stream = nullptr;
-  if (file.temporary_path) DeleteFileA(file.temporary_path);
+  if (file.temporary_path) DeleteFileW(wide_path(file.temporary_path).get());
   release(file);
 }
 

@@ -29,7 +29,9 @@ PendingSlot pending[pending_slots];
 
 void remove_file(const char* path) {
 #ifdef _WIN32
-  DeleteFileA(path);
+  // UTF-8, made UTF-16 without the heap: this may run in a control handler.
+  wchar_t wide[4096];
+  if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 4096) > 0) DeleteFileW(wide);
 #else
   unlink(path);
 #endif

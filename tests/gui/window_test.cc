@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -43,6 +44,13 @@ const char in_use[] = " is open in another program; close it there and convert a
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
+}
+
+// The UTF-16 form of an ASCII path, with backslashes.
+std::wstring widen_path(const std::string& path) {
+  std::wstring wide(path.begin(), path.end());
+  for (wchar_t& c : wide) c = c == L'/' ? L'\\' : c;
+  return wide;
 }
 
 // The program's path, with backslashes, which LoadLibraryExA needs.
@@ -559,6 +567,58 @@ TEST_F(Window, TakesADroppedLogAndOneNamedOnTheCommandLine) {
     convert_expecting(3);
     EXPECT_NE(GetFileAttributesA(csv.c_str()), INVALID_FILE_ATTRIBUTES);
   }
+}
+
+// Reads a file whose name only UTF-16 holds.
+std::string wide_file_bytes(const std::wstring& path) {
+  std::string bytes;
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return bytes;
+  char block[4096];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, got);
+  std::fclose(file);
+  return bytes;
+}
+
+TEST_F(Window, ALogInAFolderNamedOutsideTheCodePageConvertsWithBothPrograms) {
+  std::wstring wide_folder(folder.begin(), folder.end());
+  std::wstring city = wide_folder + L"\x0141\x00f3d\x017a\\";  // Łódź
+  CreateDirectoryW(city.c_str(), nullptr);
+  std::wstring log = city + L"log.adi";
+  FILE* file = _wfopen(log.c_str(), L"wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs(three_contacts, file);
+  std::fclose(file);
+  const std::string csv_start = "BAND,CALL,QSO_DATE,TIME_ON,MODE\r\n";
+  // The window, dropped and converted to a CSV, then to a workbook.
+  ASSERT_TRUE(drop_file(program, log));
+  pause_for(300);
+  EXPECT_EQ(text_of(control(input_name_box)), "log.adi");
+  BoxContent done = press_for_box(convert_button);
+  ASSERT_NE(done.box, nullptr);
+  EXPECT_EQ(done.text.substr(0, 39), "Converted 3 ADIF records to CSV format\n");
+  EXPECT_TRUE(click_dialog_button(done.box, IDOK));
+  EXPECT_EQ(wide_file_bytes(city + L"log.CSV").substr(0, csv_start.size()), csv_start);
+  // The command line, to a workbook.
+  std::wstring command = L"\"" + widen_path(environment("LEDGERLY_CONVERT")) + L"\" \"" + log +
+                         L"\" \"" + city + L"log.xlsx\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &startup, &process));
+  WaitForSingleObject(process.hProcess, 30000);
+  DWORD code = 99;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(wide_file_bytes(city + L"log.xlsx").substr(0, 2), "PK");
+  for (const wchar_t* name : {L"log.adi", L"log.CSV", L"log.xlsx"}) {
+    DeleteFileW((city + name).c_str());
+  }
+  EXPECT_TRUE(RemoveDirectoryW(city.c_str())) << "something was left in the folder";
 }
 
 TEST_F(Window, AConversionWithoutRecordsSaysSoAndKeepsTheOutput) {
