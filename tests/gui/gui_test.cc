@@ -22,6 +22,8 @@ class Controls : public ::testing::Test {
  protected:
   void SetUp() override {
     front_end = FrontEnd{};
+    // Outputs are derived as on a new machine: no output type remembered.
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Ledgerly");
     parent = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 545, 380, nullptr, nullptr,
                              nullptr, nullptr);
     ASSERT_NE(parent, nullptr);
