@@ -1,6 +1,13 @@
-// The workbook writer, on libxlsxwriter in constant-memory mode: each row
-// goes to the sheet's temporary file as the next one starts, so the writer
-// holds one row, its own per-column tables and one text buffer.
+// The workbook writer. The QSO sheets are streamed into the workbook's zip
+// as their rows come (sheet_stream.h); libxlsxwriter makes every other part
+// (styles, the workbook part, the summary sheet and its chart, content
+// types) from a workbook with the same formats and the QSO sheets empty,
+// written to a file beside the workbook at the end and copied into it. The
+// writer holds one row, its own per-column tables, one text buffer and the
+// rows of the first records until the column widths are known. With
+// xlsx_library_sheets set, libxlsxwriter writes the QSO sheets too, in its
+// constant-memory mode (each row to the sheet's temporary file): the
+// reference the streamed sheets are tested against.
 #include "convert/xlsx_writer.h"
 
 #include <xlsxwriter.h>
@@ -16,13 +23,18 @@
 #include "convert/column_index.h"
 #include "convert/log_survey.h"
 #include "convert/output_format.h"
+#include "convert/sheet_stream.h"
 #include "convert/xlsx_summary.h"
+#include "convert/zip_writer.h"
 #include "os/file_path.h"
+#include "os/pending_files.h"
+
+bool xlsx_library_sheets = false;
+uint32_t xlsx_rows_per_sheet = LXW_ROW_MAX;
 
 namespace {
 
 constexpr int32_t max_columns = LXW_COL_MAX;                // 16,384
-constexpr uint32_t rows_per_sheet = LXW_ROW_MAX;            // 1,048,576, the header's included
 constexpr uint32_t max_characters = 32767;                  // of one cell's text
 constexpr int32_t measured_rows = 100;                      // records the column widths look at
 constexpr int32_t widest_column = 60;                       // in characters
@@ -61,6 +73,14 @@ struct XlsxWriter {
   SheetBuffer* buffers;     // the sheets' temporary file buffers
   const LogSurvey* survey;  // what pass 1 found (the driver's), or null
   char* summary_log_name;   // the log's name for the summary sheet, or null for none
+  ZipWriter* zip;           // the workbook, when the QSO sheets are streamed
+  SheetStream* stream;      // the QSO sheets' XML, when there are columns
+  char* parts_path;         // where libxlsxwriter writes the other parts
+  int parts_slot;           // of parts_path in the pending files
+  int64_t records_left;     // counted by pass 1, not yet in a sheet
+  uint32_t last_row;        // of the streamed sheet's dimension
+  int first_streamed;       // worksheet numbers of the streamed sheets
+  int last_streamed;
 };
 
 namespace {
@@ -130,6 +150,18 @@ bool starts_escape(const unsigned char* text, const unsigned char* end) {
 // non-characters U+FFFE and U+FFFF, become U+FFFD, as XML cannot hold them.
 // Returns the number of characters, or -1 when the value was cut to fit.
 int32_t cell_text(const char* value, size_t length, char* buffer) {
+  // Most values are short printable ASCII without '_': copied as they are.
+  if (length <= max_characters) {
+    size_t plain = 0;
+    while (plain < length && value[plain] >= ' ' && value[plain] <= '~' && value[plain] != '_') {
+      ++plain;
+    }
+    if (plain == length) {
+      std::memcpy(buffer, value, length);
+      buffer[length] = '\0';
+      return static_cast<int32_t>(length);
+    }
+  }
   CellText text{buffer, 0, 0, 0};
   bool utf8 = is_utf8(value, length);
   auto* in = reinterpret_cast<const unsigned char*>(value);
@@ -191,21 +223,36 @@ int32_t shown_number_length(double number, int integer_digits, int decimals) {
   return length > 0 ? length : 0;
 }
 
+// The style index of `format` in the workbook (given when first used, as
+// the library gives it when it writes the cell).
+int32_t style_of(lxw_format* format) { return format ? lxw_format_get_xf_index(format) : 0; }
+
+// The status a failed write of a streamed sheet is reported with.
+lxw_error stream_failed() { return LXW_ERROR_ZIP_FILE_OPERATION; }
+
 // The cell writes of the QSO sheets: every cell there is written through
-// these three, with its row, column and format.
+// these three, with its row, column and format; into the sheet stream (whose
+// current row is `row`) or through the library.
 lxw_error put_number_cell(XlsxWriter& writer, lxw_row_t row, lxw_col_t column, double number,
                           lxw_format* format) {
-  return worksheet_write_number(writer.sheet, row, column, number, format);
+  if (!writer.zip) return worksheet_write_number(writer.sheet, row, column, number, format);
+  return sheet_number(writer.stream, static_cast<int32_t>(column), number, style_of(format))
+             ? LXW_NO_ERROR
+             : stream_failed();
 }
 
 lxw_error put_text_cell(XlsxWriter& writer, lxw_row_t row, lxw_col_t column, const char* text,
                         lxw_format* format) {
-  return worksheet_write_string(writer.sheet, row, column, text, format);
+  if (!writer.zip) return worksheet_write_string(writer.sheet, row, column, text, format);
+  return sheet_text(writer.stream, static_cast<int32_t>(column), text, style_of(format))
+             ? LXW_NO_ERROR
+             : stream_failed();
 }
 
 lxw_error put_date_time_cell(XlsxWriter& writer, lxw_row_t row, lxw_col_t column,
                              lxw_datetime& when, lxw_format* format) {
-  return worksheet_write_datetime(writer.sheet, row, column, &when, format);
+  if (!writer.zip) return worksheet_write_datetime(writer.sheet, row, column, &when, format);
+  return put_number_cell(writer, row, column, lxw_datetime_to_excel_datetime(&when), format);
 }
 
 // Writes a date-time cell when `value` is an ISO date and time, the
@@ -318,15 +365,61 @@ bool add_sheet(XlsxWriter& writer, char*& error) {
   return true;
 }
 
+// Reports a failed write of a streamed sheet (its errno) or of the library
+// (`status`).
+void report(XlsxWriter& writer, char*& error, const char* what, lxw_error status) {
+  if (writer.stream && status == stream_failed()) {
+    set_slot_message(error, "%s: %s", what, std::strerror(sheet_error(writer.stream)));
+  } else {
+    set_error(error, what, status);
+  }
+}
+
+// The head of the streamed sheet.
+SheetHead sheet_head_of(const XlsxWriter& writer) {
+  SheetHead head{};
+  head.last_row = writer.last_row;
+  head.columns = writer.columns;
+  head.selected =
+      writer.sheet->selected || (writer.workbook->active_sheet == 0 && writer.sheet->index == 0);
+  head.widths = writer.widths;
+  return head;
+}
+
+// Starts streaming the sheet just added: its zip entry, and the last row of
+// its dimension from the records pass 1 counted.
+bool open_stream_sheet(XlsxWriter& writer) {
+  int number = 0;
+  lxw_worksheet* sheet;
+  LXW_FOREACH_WORKSHEET(sheet, writer.workbook) { ++number; }
+  if (!writer.first_streamed) writer.first_streamed = number;
+  writer.last_streamed = number;
+  int64_t rows =
+      writer.records_left < xlsx_rows_per_sheet - 1 ? writer.records_left : xlsx_rows_per_sheet - 1;
+  writer.records_left -= rows;
+  writer.last_row = static_cast<uint32_t>(rows);
+  char name[48];
+  std::snprintf(name, sizeof name, "xl/worksheets/sheet%d.xml", number);
+  // The widths are known past the first records: the head goes out at once.
+  bool hold = writer.records < measured_rows;
+  return sheet_open(writer.stream, name, hold) &&
+         (hold || sheet_head(writer.stream, sheet_head_of(writer))) && sheet_row(writer.stream, 0);
+}
+
 // Writes the header row of the sheet and freezes it.
 bool write_header_row(XlsxWriter& writer, const ColumnList& columns, char*& error) {
+  if (writer.stream && !open_stream_sheet(writer)) {
+    set_slot_message(error, "Could not write the workbook: %s",
+                     std::strerror(sheet_error(writer.stream)));
+    return false;
+  }
   for (int32_t column = 0; column < writer.columns; ++column) {
     const char* name = columns.names[column];
     cell_text(name, std::strlen(name), writer.text);
     lxw_error status =
         put_text_cell(writer, 0, static_cast<lxw_col_t>(column), writer.text, writer.header);
     if (status) {
-      set_error(error, "Could not write the header row", status);
+      report(writer, error, "Could not write the header row", status);
       return false;
     }
   }
@@ -336,18 +429,19 @@ bool write_header_row(XlsxWriter& writer, const ColumnList& columns, char*& erro
 }
 
 // Sets the autofilter over the sheet's header and records, and the column
-// widths: each column's widest header or measured value, within limits.
-void finish_sheet(XlsxWriter& writer) {
-  if (!writer.sheet || writer.columns == 0 || writer.row == 0) return;
+// widths: each column's widest header or measured value, within limits; a
+// streamed sheet is ended. False when that fails.
+bool finish_sheet(XlsxWriter& writer) {
+  if (!writer.sheet || writer.columns == 0 || writer.row == 0) return true;
   auto last = static_cast<lxw_col_t>(writer.columns - 1);
   worksheet_autofilter(writer.sheet, 0, 0, writer.row - 1, last);
-  int32_t first = 0;
-  for (int32_t column = 1; column <= writer.columns; ++column) {
-    if (column < writer.columns && writer.widths[column] == writer.widths[first]) continue;
-    worksheet_set_column(writer.sheet, static_cast<lxw_col_t>(first),
-                         static_cast<lxw_col_t>(column - 1), writer.widths[first] + 1, nullptr);
-    first = column;
+  for (int32_t first = 0; first < writer.columns;) {
+    int32_t end = width_run_end(writer.widths, writer.columns, first);
+    worksheet_set_column(writer.sheet, static_cast<lxw_col_t>(first), static_cast<lxw_col_t>(end),
+                         column_width(writer.widths[first]), nullptr);
+    first = end + 1;
   }
+  return !writer.stream || sheet_close(writer.stream, sheet_head_of(writer), writer.row - 1);
 }
 
 // Closes the temporary files the library leaves open until it writes the
@@ -372,6 +466,13 @@ bool sheet_files_whole(lxw_workbook* workbook) {
 }
 
 void free_writer(XlsxWriter* writer) {
+  sheet_stream_free(writer->stream);
+  zip_abandon(writer->zip);
+  int failure = errno;  // the caller may report it
+  if (writer->parts_path) std::remove(writer->parts_path);
+  errno = failure;
+  drop_pending_file(writer->parts_slot);
+  std::free(writer->parts_path);
   while (writer->buffers) {
     SheetBuffer* older = writer->buffers->older;
     std::free(writer->buffers);
@@ -394,23 +495,38 @@ lxw_format* add_format(lxw_workbook* workbook, const char* pattern) {
 }  // namespace
 
 XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error) {
-  FILE* probe = open_file(path, "wb");
-  if (!probe) {
-    set_slot_message(error, "Could not create %s: %s", path, std::strerror(errno));
+  int failure = 0;
+  ZipWriter* zip = xlsx_library_sheets ? nullptr : zip_create(path, failure);
+  FILE* probe = xlsx_library_sheets ? open_file(path, "wb") : nullptr;
+  if (!zip && !probe) {
+    set_slot_message(error, "Could not create %s: %s", path,
+                     std::strerror(failure ? failure : errno));
     return nullptr;
   }
-  std::fclose(probe);
+  if (probe) std::fclose(probe);
   auto* writer = static_cast<XlsxWriter*>(std::calloc(1, sizeof(XlsxWriter)));
-  if (writer) writer->text = static_cast<char*>(std::malloc(text_bytes));
-  if (!writer || !writer->text) {
-    if (writer) free_writer(writer);
+  if (writer) {
+    writer->zip = zip;
+    writer->text = static_cast<char*>(std::malloc(text_bytes));
+    if (zip) {
+      size_t length = std::strlen(path);
+      writer->parts_path = static_cast<char*>(std::malloc(length + 7));
+      if (writer->parts_path) std::snprintf(writer->parts_path, length + 7, "%s.parts", path);
+    }
+  }
+  if (!writer || !writer->text || (zip && !writer->parts_path)) {
+    if (writer) {
+      free_writer(writer);
+    } else {
+      zip_abandon(zip);
+    }
     set_slot_message(error, "Out of memory for the workbook");
     return nullptr;
   }
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   options.tmpdir = const_cast<char*>(temp_folder);
-  writer->workbook = workbook_new_opt(path, &options);
+  writer->workbook = workbook_new_opt(zip ? writer->parts_path : path, &options);
   if (writer->workbook) {
     writer->header = add_format(writer->workbook, nullptr);
     if (writer->header) format_set_bold(writer->header);
@@ -433,7 +549,7 @@ XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error) 
 }
 
 bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& error,
-                       const LogSurvey* survey) {
+                       const LogSurvey* survey, int64_t records) {
   int32_t count = 0;
   while (columns.names && columns.names[count]) ++count;
   if (count > max_columns) {
@@ -452,6 +568,18 @@ bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& err
     return false;
   }
   writer->columns = count;
+  writer->records_left = survey ? survey->records : records;
+  if (writer->zip && count > 0) {
+    if (writer->records_left < 0) {
+      set_slot_message(error, "The workbook needs the number of records before its rows");
+      return false;
+    }
+    writer->stream = sheet_stream_new(writer->zip, count);
+    if (!writer->stream) {
+      set_slot_message(error, "Out of memory for the workbook");
+      return false;
+    }
+  }
   for (int32_t column = 0; column < count; ++column) {
     const char* name = columns.names[column];
     writer->kinds[column] = static_cast<unsigned char>(column_kind(name));
@@ -470,11 +598,15 @@ bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& err
 
 bool xlsx_write_record(XlsxWriter* writer, const AdifRecord* record, const ColumnList& columns,
                        char*& message, char*& error) {
-  if (writer->row == rows_per_sheet) {
-    finish_sheet(*writer);
+  if (writer->row == xlsx_rows_per_sheet) {
+    if (!finish_sheet(*writer)) {
+      report(*writer, error, "Could not write the workbook", stream_failed());
+      return false;
+    }
     if (!add_sheet(*writer, error) || !write_header_row(*writer, columns, error)) return false;
   }
   lxw_error status = LXW_NO_ERROR;
+  if (writer->stream && !sheet_row(writer->stream, writer->row)) status = stream_failed();
   const AdifField** cells = cells_of(record, columns);
   int32_t count = writer->columns;
   if (cells) {
@@ -489,14 +621,65 @@ bool xlsx_write_record(XlsxWriter* writer, const AdifRecord* record, const Colum
       status = write_cell(*writer, column, field, message);
     }
   }
+  if (!status && writer->records < measured_rows) {
+    ++writer->records;
+    // The widths are known: the sheet's head goes out, and the rows after it.
+    if (writer->records == measured_rows && writer->stream && sheet_holding(writer->stream) &&
+        !sheet_head(writer->stream, sheet_head_of(*writer))) {
+      status = stream_failed();
+    }
+  }
   if (status) {
-    set_error(error, "Could not write a row of the workbook", status);
+    report(*writer, error, "Could not write a row of the workbook", status);
     return false;
   }
   ++writer->row;
-  if (writer->records < measured_rows) ++writer->records;
   return true;
 }
+
+namespace {
+
+// Keeps every part libxlsxwriter made but the sheets streamed in its place.
+bool is_other_part(const char* name, void* context) {
+  auto* writer = static_cast<XlsxWriter*>(context);
+  for (int number = writer->first_streamed; number && number <= writer->last_streamed; ++number) {
+    char sheet[48];
+    std::snprintf(sheet, sizeof sheet, "xl/worksheets/sheet%d.xml", number);
+    if (std::strcmp(name, sheet) == 0) return false;
+  }
+  return true;
+}
+
+// Ends the streamed workbook: libxlsxwriter writes the other parts to their
+// file, which are copied into the zip before its directory. Frees the
+// library's workbook.
+bool end_streamed(XlsxWriter* writer, char*& error) {
+  writer->parts_slot = add_pending_file(writer->parts_path);
+  lxw_error status = workbook_close(writer->workbook);
+  writer->workbook = nullptr;
+  if (status) {
+    set_error(error, "Could not write the workbook", status);
+    return false;
+  }
+  FILE* parts = open_file(writer->parts_path, "rb");
+  bool copied = parts && zip_copy_entries(writer->zip, parts, is_other_part, writer);
+  int failure = parts ? zip_error(writer->zip) : errno;
+  if (parts) std::fclose(parts);
+  ZipWriter* zip = writer->zip;
+  writer->zip = nullptr;
+  if (copied) {
+    copied = zip_close(zip, failure);
+  } else {
+    zip_abandon(zip);
+  }
+  if (!copied) {
+    set_slot_message(error, "Could not write the workbook: %s",
+                     std::strerror(failure ? failure : EIO));
+  }
+  return copied;
+}
+
+}  // namespace
 
 bool xlsx_summarize(XlsxWriter* writer, const char* log_path) {
   const char* name = log_path ? log_path : "";
@@ -511,7 +694,11 @@ bool xlsx_summarize(XlsxWriter* writer, const char* log_path) {
 }
 
 bool xlsx_end(XlsxWriter* writer, char*& error) {
-  finish_sheet(*writer);
+  if (!finish_sheet(*writer)) {
+    report(*writer, error, "Could not write the workbook", stream_failed());
+    xlsx_discard(writer);
+    return false;
+  }
   if (!sheet_files_whole(writer->workbook)) {
     set_slot_message(error, "Could not write the temporary file of the workbook's rows");
     xlsx_discard(writer);
@@ -525,6 +712,11 @@ bool xlsx_end(XlsxWriter* writer, char*& error) {
       xlsx_discard(writer);
       return false;
     }
+  }
+  if (writer->zip) {
+    bool ended = end_streamed(writer, error);
+    xlsx_discard(writer);
+    return ended;
   }
   lxw_error status = workbook_close(writer->workbook);
   writer->workbook = nullptr;

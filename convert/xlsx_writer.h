@@ -4,9 +4,9 @@
 // Sheet "QSOs" holds a bold, frozen header row and the records below it;
 // past the last row of a sheet (1,048,575 records) the records continue on
 // sheet "QSOs 2" (then "QSOs 3", ...) under the header again; the sheet
-// "Summary" (xlsx_summary.h) may follow them. Rows go to
-// temporary files as they are written (constant-memory mode), so memory
-// stays flat however many records there are. Every text is written as a
+// "Summary" (xlsx_summary.h) may follow them. The QSO sheets are compressed
+// into the workbook as their rows are written, so memory stays flat however
+// many records there are. Every text is written as a
 // string, never as a formula; text that is not valid UTF-8 is read as
 // Windows-1252.
 #pragma once
@@ -18,10 +18,11 @@ struct LogSurvey;
 // One workbook being written; opaque.
 struct XlsxWriter;
 
-// Starts a workbook that xlsx_end will write at `path` (made and emptied here
-// to find out early that it can be written), its rows kept in temporary files
-// in `temp_folder` (give a folder of the user's, never a drive root; null
-// takes the library's choice from TMP, TEMP or TMPDIR). Returns the writer,
+// Starts a workbook at `path` (a seekable file, made and emptied here); its
+// other parts are made at the end in a file beside it (`path` with ".parts"
+// added) and in small temporary files in `temp_folder` (give a folder of the
+// user's, never a drive root; null takes the library's choice from TMP, TEMP
+// or TMPDIR). Returns the writer,
 // owned by the caller until xlsx_end or xlsx_discard; or null with a
 // malloc'ed text in `error` (the caller's to free) when it cannot be made.
 XlsxWriter* xlsx_begin(const char* path, const char* temp_folder, char*& error);
@@ -34,12 +35,14 @@ bool xlsx_summarize(XlsxWriter* writer, const char* log_path);
 // Writes the header row: the column names of `columns` in bold, frozen above
 // the records. `survey`, what the first pass found of the log (the caller's,
 // alive until xlsx_end), gives each time column one display, hh:mm:ss when
-// one of its values has seconds, and the summary its counts; without it each
-// time shows its own and there is no summary. Returns false with a malloc'ed
-// `error` (nothing written) when there are more than 16,384 columns, or when
-// memory or the library fails; the caller then discards the workbook.
+// one of its values has seconds, the summary its counts and the sheets the
+// number of records; without it each time shows its own, there is no
+// summary, and `records` must give the number of records. Returns false
+// with a malloc'ed `error` (nothing written) when there are more than 16,384
+// columns, or when memory or the library fails; the caller then discards
+// the workbook.
 bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& error,
-                       const LogSurvey* survey = nullptr);
+                       const LogSurvey* survey = nullptr, int64_t records = -1);
 
 // Writes `record` as the next row, one cell per column of `columns` (the list
 // the header was written from). A value longer than 32,767 characters is cut
@@ -61,3 +64,9 @@ bool xlsx_end(XlsxWriter* writer, char*& error);
 // (what xlsx_begin made at the path stays for the caller to remove). Null is
 // allowed.
 void xlsx_discard(XlsxWriter* writer);
+
+// For the tests: true makes libxlsxwriter write the whole workbook, its
+// QSO sheets included (the reference for the streamed sheets); and the rows
+// of a sheet, the header's included (1,048,576).
+extern bool xlsx_library_sheets;
+extern uint32_t xlsx_rows_per_sheet;

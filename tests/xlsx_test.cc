@@ -77,7 +77,8 @@ WorkbookRun write_workbook(const std::vector<Record>& records, long count = 1,
   std::string path = scratch_path("workbook.xlsx");
   char* error = nullptr;
   XlsxWriter* writer = xlsx_begin(path.c_str(), nullptr, error);
-  bool going = writer && xlsx_write_header(writer, columns, error);
+  bool going = writer && xlsx_write_header(writer, columns, error, nullptr,
+                                           static_cast<int64_t>(records.size()) * count);
   for (long round = 0; round < count && going; ++round) {
     for (size_t i = 0; i < made.size() && going; ++i) {
       char* message = nullptr;
