@@ -3,12 +3,15 @@
 // writer's cell placement through the column index against a tree search per
 // column,
 // the line buffer against long lines and values, the reader's end-of-text
-// searches, and the record arena's spare chunk.
+// searches, the record arena's spare chunk, and the workbook's number texts
+// against printf.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,6 +20,7 @@
 #include "adif/adif.h"
 #include "adif/adif_reader.h"
 #include "convert/convert.h"
+#include "convert/sheet_stream.h"
 #include "tests/test_streams.h"
 
 namespace {
@@ -283,6 +287,45 @@ void expect_same_tree(const AdifField* field, const PlainNode* node) {
   EXPECT_EQ(field->level, node->level) << node->name;
   expect_same_tree(field->left, node->left);
   expect_same_tree(field->right, node->right);
+}
+
+// The workbook writes each number as "%.16G" would: random doubles of each
+// range the short path takes or leaves, the cell values a log gives
+// (decimals of up to 15 digits, times of day, dates), and the edges.
+TEST(NumberText, MatchesPrintf) {
+  std::vector<double> numbers = {0.0,   -0.0,   1e-4, 9.99999999999999e-5,  1e15, 999999999999999.9,
+                                 0.1,   0.3,    9.95, 99999999999999.99,    -1.5, 5e-324,
+                                 1e300, -2e-10, 0.5,  0.0001000000000000001};
+  uint64_t state = 0x2545F4914F6CDD1Dull;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int i = 0; i < 100000; ++i) {
+    double bits;
+    uint64_t raw = next();
+    std::memcpy(&bits, &raw, sizeof bits);
+    if (bits == bits) numbers.push_back(bits);
+    numbers.push_back(
+        std::ldexp(static_cast<double>(next() >> 11), -static_cast<int>(next() % 110)));
+    int places = static_cast<int>(next() % 16);
+    numbers.push_back(static_cast<double>(next() % 1000000000000000ull) / std::pow(10.0, places));
+    numbers.push_back((next() % 86400) / 86400.0);
+    numbers.push_back(36526.0 + static_cast<double>(next() % 40000) + (next() % 86400) / 86400.0);
+  }
+  int wrong = 0;
+  for (double number : numbers) {
+    char expected[64];
+    char ours[64];
+    std::snprintf(expected, sizeof expected, "%.16G", number);
+    size_t length = number_text(number, ours);
+    if (std::string(ours, length) != expected && ++wrong <= 5) {
+      ADD_FAILURE() << expected << " written as " << std::string(ours, length);
+    }
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST(FieldTree, PrefixSkippingGivesTheTreeOfAPlainInsertion) {

@@ -6,10 +6,14 @@ autofilter range. Texts are printed in JSON quotes (a text over 80
 characters as its length and first 20 characters), dates and times in ISO
 form. With --rows N only the first N rows of each sheet are printed, read
 in read-only mode, without the sheet lines. With --widths only the column
-widths are printed: sheet, "width", first and last column number, width."""
+widths are printed: sheet, "width", first and last column number, width.
+With --parts the workbook's parts are printed whole instead, each after a
+line with its name (all but docProps/core.xml, which holds the time the
+workbook was made)."""
 import datetime
 import json
 import sys
+import zipfile
 
 import openpyxl
 
@@ -27,6 +31,12 @@ def shown(value):
 def main():
     arguments = sys.argv[1:]
     rows = None
+    if arguments[0] == "--parts":
+        with zipfile.ZipFile(arguments[1]) as book:
+            for name in sorted(book.namelist()):
+                if name != "docProps/core.xml":
+                    sys.stdout.buffer.write(b"== " + name.encode() + b"\n" + book.read(name) + b"\n")
+        return
     if arguments[0] == "--widths":
         book = openpyxl.load_workbook(arguments[1])
         for sheet in book.worksheets:

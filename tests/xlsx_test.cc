@@ -2,6 +2,7 @@
 // a scratch workbook, which tests/read_workbook.py (openpyxl) reads back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "convert/xlsx_writer.h"
+#include "convert/zip_writer.h"
 #include "tests/test_streams.h"
 
 namespace {
@@ -177,6 +179,126 @@ TEST(XlsxWriter, RecordsPastTheLastRowContinueOnTheNextSheet) {
                            "QSOs 2\tA1\ts\t\"CALL\"\tGeneral\tbold",
                            "QSOs 2\tA2\ts\t\"N0CALL\"\tGeneral",
                        }));
+}
+
+// Writes `records` (`count` times over, `rows` rows a sheet) both ways: the
+// sheets streamed, and libxlsxwriter writing them. Returns the two runs.
+std::pair<WorkbookRun, WorkbookRun> both_ways(const std::vector<Record>& records, long count,
+                                              uint32_t rows) {
+  xlsx_rows_per_sheet = rows;
+  WorkbookRun streamed = write_workbook(records, count, "--parts");
+  xlsx_library_sheets = true;
+  WorkbookRun library = write_workbook(records, count, "--parts");
+  xlsx_library_sheets = false;
+  xlsx_rows_per_sheet = 1048576;
+  return {streamed, library};
+}
+
+// A LoTW report, a contest logger's log with awkward values, and a long log
+// over several sheets: every part of the workbook the same both ways.
+TEST(XlsxWriter, StreamedSheetsAreWhatTheLibraryWrites) {
+  std::vector<Record> lotw = {
+      {{"APP_LoTW_OWNCALL", "DL1ABC"},
+       {"APP_LoTW_STATION_CALLSIGN", "DL1ABC"},
+       {"CALL", "W7XYZ"},
+       {"BAND", "20M"},
+       {"FREQ", "14.07400"},
+       {"MODE", "FT8"},
+       {"APP_LoTW_MODEGROUP", "DATA"},
+       {"QSO_DATE", "20221106"},
+       {"TIME_ON", "174643"},
+       {"QSL_RCVD", "Y"},
+       {"QSLRDATE", "20221107"},
+       {"DXCC", "291"},
+       {"COUNTRY", "UNITED STATES OF AMERICA"},
+       {"CQZ", "05"},
+       {"ITUZ", "06"},
+       {"STATE", "WA"},
+       {"CNTY", "WA,KING"},
+       {"APP_LoTW_RXQSO", "2022-11-06 17:46:43"}},
+      {{"CALL", "JA1QRP"},
+       {"BAND", "40M"},
+       {"FREQ", "7.0745"},
+       {"MODE", "CW"},
+       {"QSO_DATE", "20221231"},
+       {"TIME_ON", "2359"},
+       {"DXCC", "339"},
+       {"CQZ", "25"},
+       {"ITUZ", "45"}},
+  };
+  std::vector<Record> contest = {
+      {{"CALL", "F5ABC"},
+       {"NAME", "Jos\xc3\xa9 & <Ana>"},
+       {"QTH", " Lyon "},
+       {"COMMENT", "\rfirst line\r\nsecond\n"},
+       {"NOTES", "tab at the end\t"},
+       {"FREQ", "9.99"},
+       {"FREQ_RX", "0.00001"},
+       {"TX_PWR", "123456789012345"},
+       {"DISTANCE", "-0.5"},
+       {"RX_PWR", "0.0001"},
+       {"SRX", "001"},
+       {"STX", "8.1"},
+       {"QSO_DATE", "20230230"},
+       {"TIME_ON", "0930"},
+       {"TIME_OFF", "2460"}},
+      {{"CALL", "OK1\xe9X"},
+       {"QTH", "_x0041_ and 1 < 2 > 0"},
+       {"NOTES", std::string(40000, 'n') + "\r"},
+       {"FREQ", "432.1"},
+       {"SFI", "0"},
+       {"A_INDEX", "99.999999999999"},
+       {"QSO_DATE", "19991231"},
+       {"TIME_ON", "000000"}},
+  };
+  std::vector<Record> long_log;
+  for (int i = 0; i < 13; ++i) {
+    Record record = {{"CALL", "K" + std::to_string(i) + "AB"},
+                     {"FREQ", std::to_string(3 + i) + "." + std::to_string(i * 37)},
+                     {"TIME_ON", i % 2 ? "1205" : "120559"},
+                     {"GRIDSQUARE", std::string(static_cast<size_t>(i), 'x')}};
+    if (i % 3) record.push_back({"RST_SENT", "599"});
+    long_log.push_back(record);
+  }
+  struct Case {
+    const char* what;
+    const std::vector<Record>& records;
+    long count;
+    uint32_t rows;  // a sheet's, the header's included
+  };
+  // 13 records 20 times: 4 sheets of 60 rows and a fifth; the first ends
+  // before the widths are known, the second when they become known.
+  const Case cases[] = {{"LoTW report", lotw, 1, 1048576},
+                        {"contest log", contest, 1, 1048576},
+                        {"several sheets", long_log, 20, 60}};
+  for (const Case& c : cases) {
+    auto runs = both_ways(c.records, c.count, c.rows);
+    ASSERT_TRUE(runs.first.written && runs.second.written) << c.what;
+    EXPECT_GT(runs.first.lines.size(), 20u) << c.what;
+    const std::vector<std::string>& ours = runs.first.lines;
+    const std::vector<std::string>& library = runs.second.lines;
+    size_t line = 0;
+    while (line < ours.size() && line < library.size() && ours[line] == library[line]) ++line;
+    EXPECT_TRUE(line == ours.size() && line == library.size())
+        << c.what << ", line " << line
+        << ":\n  streamed: " << (line < ours.size() ? ours[line].substr(0, 400) : "(end)")
+        << "\n  library:  " << (line < library.size() ? library[line].substr(0, 400) : "(end)");
+  }
+}
+
+// A workbook whose sizes and offsets take the zip64 form (as past 4 GiB),
+// all of them or those past its first entry, reads back as the plain one.
+TEST(XlsxWriter, TheZip64FormReadsBackTheSame) {
+  std::vector<Record> records = {{{"CALL", "W1AW"}, {"FREQ", "14.074"}, {"QSO_DATE", "20240105"}}};
+  WorkbookRun plain = write_workbook(records, 3);
+  EXPECT_EQ(plain.lines.size(), 13u);
+  for (uint64_t from : {uint64_t{0}, uint64_t{600}}) {
+    zip64_from = from;
+    WorkbookRun zip64 = write_workbook(records, 3);
+    zip64_from = 0xffffffff;
+    EXPECT_TRUE(zip64.written) << zip64.error;
+    EXPECT_EQ(zip64.lines, plain.lines) << from;
+  }
 }
 
 TEST(XlsxWriter, MoreColumnsThanASheetHoldsIsAnError) {
@@ -403,6 +525,34 @@ TEST(XlsxWriter, ColumnsFitTheirHeaderWithItsButtonAndTheValuesAsShown) {
     }
     EXPECT_GE(width, rows[i].least) << rows[i].name;
   }
+}
+
+// A whole conversion, its summary sheet and chart included: every part the
+// same when the library writes the QSO sheets.
+TEST(XlsxWriter, AConversionWithItsSummaryIsWhatTheLibraryWrites) {
+  std::string log = "Log4OM export <ADIF_VER:5>3.1.4 <EOH>\n";
+  const char* times[] = {"1230", "123045", "0001"};
+  const char* modes[] = {"FT8", "SSB", "CW", "FT4"};
+  for (int i = 0; i < 150; ++i) {
+    std::string call = "DL" + std::to_string(i % 23) + "XYZ";
+    std::string day = std::to_string(20230101 + i % 28);
+    std::string time = times[i % 3];
+    std::string mode = modes[i % 4];
+    std::string freq = std::to_string(7 + i % 7 * 7) + ".0" + std::to_string(i % 97);
+    log += "<CALL:" + std::to_string(call.size()) + ">" + call + "<QSO_DATE:8>" + day +
+           "<TIME_ON:" + std::to_string(time.size()) + ">" + time +
+           "<MODE:" + std::to_string(mode.size()) + ">" + mode +
+           "<FREQ:" + std::to_string(freq.size()) + ">" + freq +
+           "<APP_LOG4OM_QSO_ID:" + std::to_string(std::to_string(i).size()) + ">" +
+           std::to_string(i) + "<COUNTRY:7>Germany<DXCC:3>230<EOR>\n";
+  }
+  std::vector<std::string> ours = convert_log_text(log, {}, "--parts");
+  xlsx_library_sheets = true;
+  std::vector<std::string> library = convert_log_text(log, {}, "--parts");
+  xlsx_library_sheets = false;
+  EXPECT_GT(ours.size(), 30u);
+  EXPECT_TRUE(std::find(ours.begin(), ours.end(), "== xl/charts/chart1.xml") != ours.end());
+  EXPECT_TRUE(ours == library);
 }
 
 }  // namespace
