@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks ledgerly-convert against the floor of any two-pass line reader.
 #
-#   scripts/bench.sh [--rounds N] [--no-micro] [--cpu N]
+#   scripts/bench.sh [--rounds N] [--no-micro] [--cpu LIST]
 #
 # Builds the converter and the bench tools (Release, -O2) in build-bench (or
 # $LEDGERLY_BENCH_BUILD), writes the generated logs to bench/data once (about
@@ -15,7 +15,8 @@
 # micro-benchmarks. --cpu N runs every program on CPU N alone (taskset): on
 # a virtual machine whose CPUs differ in speed (one shared with a busy
 # neighbour), a run that lands on either gives ratios that jump from run to
-# run. Takes about a quarter of an hour; not part of the test
+# run. N is a taskset list: the workbook deflates on a second thread, which
+# --cpu 0 puts on the same CPU and --cpu 0,1 on the other. Takes about a quarter of an hour; not part of the test
 # run. Linux (POSIX) only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,7 +29,7 @@ while (($#)); do
     --rounds) rounds=$2; shift 2 ;;
     --no-micro) micro=0; shift ;;
     --cpu) pin=(taskset -c "$2"); shift 2 ;;
-    *) echo "usage: scripts/bench.sh [--rounds N] [--no-micro] [--cpu N]" >&2; exit 2 ;;
+    *) echo "usage: scripts/bench.sh [--rounds N] [--no-micro] [--cpu LIST]" >&2; exit 2 ;;
   esac
 done
 

@@ -67,6 +67,19 @@ if [ "$status" = 1 ] && grep -q 'No space left on device' full.err &&
 else
   fail "full disk: exit $status, $(tail -n 1 full.err), files: $(find "$full" -mindepth 1 -printf '%f ')"
 fi
+# The same for a workbook, whose sheet is compressed into it as the rows
+# come: the old workbook stays, and neither the temporary workbook nor the
+# file of its other parts.
+"$convert" small.adi old.xlsx 2>/dev/null
+cp old.xlsx "$full/log.xlsx"
+status=0
+"$convert" big.adi "$full/log.xlsx" 2>full.err || status=$?
+if [ "$status" = 1 ] && grep -q 'No space left on device' full.err &&
+  cmp -s old.xlsx "$full/log.xlsx" && [ -z "$(find "$full" -name '.*.part*')" ]; then
+  pass "full disk, workbook: exit 1, \"No space left on device\", old workbook kept, nothing left"
+else
+  fail "full disk, workbook: exit $status, $(tail -n 1 full.err), files: $(find "$full" -mindepth 1 -printf '%f ')"
+fi
 # A log on standard input is copied to the temporary folder: when that is
 # full, the run fails the same way.
 cp old.csv piped-full.csv
