@@ -40,6 +40,39 @@ struct LogIdentity {
 // document, archive or program, or NUL bytes in 8-bit text, LOG_OTHER.
 LogIdentity identify_log(const unsigned char* bytes, size_t count);
 
+// A code page a log may be written in: the name iconv and Windows share, the
+// Windows code page number, and for a double-byte code page the ranges of
+// its lead and trail bytes (inclusive pairs; a pair of zeros is unused).
+struct CodePage {
+  const char* name;
+  unsigned windows;
+  unsigned char lead[2][2];
+  unsigned char trail[3][2];
+};
+
+// The code pages known, ended by a null name: UTF-8 first, then
+// Windows-1252, then the double-byte ones (GBK, Shift-JIS, Big5, EUC-KR) in
+// the order a log's lengths are tried in them, then single-byte ones.
+extern const CodePage code_pages[];
+
+// The index in code_pages of `name` (any case, `_` for `-`, a few common
+// other names), or -1.
+int find_code_page(const char* name);
+
+// True when `byte` is a lead byte (trail byte) of the double-byte `page`.
+inline bool in_ranges(const unsigned char (*ranges)[2], int count, unsigned char byte) {
+  for (int i = 0; i < count; ++i) {
+    if (ranges[i][0] && byte >= ranges[i][0] && byte <= ranges[i][1]) return true;
+  }
+  return false;
+}
+inline bool is_lead_byte(const CodePage& page, unsigned char byte) {
+  return in_ranges(page.lead, 2, byte);
+}
+inline bool is_trail_byte(const CodePage& page, unsigned char byte) {
+  return in_ranges(page.trail, 3, byte);
+}
+
 // The code points of the Windows-1252 bytes 0x80 to 0x9F, U+FFFD for the
 // five that the code page leaves undefined; every other byte is the code
 // point of its own value.
@@ -127,6 +160,24 @@ inline NameMet name_table_meet(NameTable& names, AdifField* field) {
 // Releases the table and its names.
 void name_table_release(NameTable& names);
 
+// Where a well-formed tag with a length stands: its `<`, the `:` after its
+// name and its `>`, and the length it declares.
+struct KnownTag {
+  size_t open;
+  size_t colon;
+  size_t close;
+  int32_t length;
+};
+
+// How many values were read other than their lengths declared, and in how
+// many records.
+struct ValueReadings {
+  int64_t counted_values;  // counted in characters (or code-page characters, or CR LF)
+  int64_t counted_records;
+  int64_t near_values;  // one or two bytes off
+  int64_t near_records;
+};
+
 // The state of one reader. Zero-filled before adif_reader_open.
 struct AdifReader {
   FILE* input;            // the log; read from, never closed here
@@ -143,12 +194,27 @@ struct AdifReader {
   bool input_ended;  // the input has no more bytes
   bool read_failed;  // reading the input failed; `read_error` has errno
   int read_error;
-  bool out_of_memory;      // memory ran out: the pass cannot be trusted
-  int64_t recovered;       // values read whole by counting characters
-  int64_t tags;            // tags met (`<` followed by a name and `:` or `>`)
-  unsigned char carry[4];  // UTF-16: bytes of a unit or pair not yet complete
+  bool out_of_memory;       // memory ran out: the pass cannot be trusted
+  size_t longest;           // longest line read whole (8190; parse_ADIF: its buffer's)
+  int code_page;            // index in code_pages of the log's code page, or -1 when not given
+  int32_t page_hits[16];    // values read whole in each double-byte code page
+  ValueReadings in_record;  // values of the pending record read other than declared
+  ValueReadings recovered;  // the same, of the records (and headers) ended so far
+  int64_t tags;             // tags met (`<` followed by a name and `:` or `>`)
+  bool seen_tag;            // a tag was met: text from here on is no header's free text
+  bool stray_held;          // the pending record has text outside tags (in `stray_text`)
+  char stray_text[31];      // its first 30 characters
+  int64_t stray_records;    // records with text outside tags (each reported)
+  char** queued;            // messages of the line in hand, handed out one a call
+  size_t queued_count;
+  size_t queued_taken;
+  size_t queued_room;
+  ParseStatus queued_status;  // the status to return with the last of them
+  unsigned char carry[4];     // UTF-16: bytes of a unit or pair not yet complete
   size_t carried;
   NameTable names;  // the names met, and those of the pending record
+  bool tag_known;   // the tag after the last value was found well-formed
+  KnownTag known;   // where (the scan takes it from here)
 };
 
 // Sets `reader` up to read `input` (at its current position) encoded as

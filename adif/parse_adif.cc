@@ -6,10 +6,12 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "adif/adif.h"
 #include "adif/adif_reader.h"
 #include "adif/storage.h"
+#include "adif/value_end.h"
 
 namespace {
 
@@ -274,10 +276,6 @@ constexpr size_t word_slack = 8;
 
 constexpr char truncated_format[] = "ERROR: Truncated input line: %.*s";
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
 // Reads UTF-16 input and puts it after `reader.end` as UTF-8, at most `want`
 // bytes. Returns the bytes added.
 size_t fill_utf16(AdifReader& reader, size_t want) {
@@ -305,40 +303,6 @@ size_t fill_utf16(AdifReader& reader, size_t want) {
   return added;
 }
 
-// Reads more of the input after `reader.end`, at most `want` bytes; line by
-// line it stops after a line end (LF, CR or CR LF). Returns the bytes added.
-size_t fill_line(AdifReader& reader, size_t want) {
-  size_t added = 0;
-  char* buffer = reader.buffer;
-  while (added < want) {
-    int c = std::getc(reader.input);
-    if (c == EOF) break;
-    buffer[reader.end++] = static_cast<char>(c);
-    ++added;
-    if (c == '\n') break;
-    if (c == '\r') {
-      if (added < want) {
-        int next = std::getc(reader.input);
-        if (next == '\n') {
-          buffer[reader.end++] = '\n';
-          ++added;
-        } else if (next != EOF) {
-          std::ungetc(next, reader.input);
-        }
-      }
-      break;
-    }
-  }
-  // A line that fills the buffer may be the last one: look for its end.
-  if (added == want && added > 0 && reader.buffer[reader.end - 1] != '\n' &&
-      reader.buffer[reader.end - 1] != '\r') {
-    int next = std::getc(reader.input);
-    if (next == EOF && std::feof(reader.input)) reader.input_ended = true;
-    if (next != EOF) std::ungetc(next, reader.input);
-  }
-  return added;
-}
-
 // Moves `clean_end` past the data from `from` that holds no NUL byte.
 void check_for_nul(AdifReader& reader, size_t from) {
   const void* nul = std::memchr(reader.buffer + from, '\0', reader.end - from);
@@ -352,9 +316,7 @@ size_t fill(AdifReader& reader, size_t want) {
   if (want > room) want = room;
   size_t added = 0;
   if (want > 0 && !reader.input_ended && !reader.read_failed) {
-    if (reader.line_by_line) {
-      added = fill_line(reader, want);
-    } else if (reader.encoding == TEXT_BYTES) {
+    if (reader.encoding == TEXT_BYTES) {
       added = std::fread(reader.buffer + reader.end, 1, want, reader.input);
       reader.end += added;
     } else {
@@ -369,7 +331,8 @@ size_t fill(AdifReader& reader, size_t want) {
       }
     }
   }
-  reader.buffer[reader.end] = '\0';
+  // The NUL after the data, and defined bytes for word-at-a-time reads past it.
+  std::memset(reader.buffer + reader.end, 0, 1 + word_slack);
   // Checked once as it is read, the data spares each line a search for NUL.
   if (reader.clean_end == start) check_for_nul(reader, start);
   return added;
@@ -378,6 +341,7 @@ size_t fill(AdifReader& reader, size_t want) {
 // Moves the unread data to the start of the buffer.
 void compact(AdifReader& reader) {
   if (reader.pos == 0) return;
+  reader.tag_known = false;  // its place moves
   size_t kept = reader.end - reader.pos;
   std::memmove(reader.buffer, reader.buffer + reader.pos, kept);
   if (reader.in_line) {
@@ -427,12 +391,7 @@ bool report_nul(const AdifReader& reader, size_t from, size_t to, char*& message
 // line in hand, ADIF_EOF when the input is used up, or ADIF_TRUNCATED with
 // the message.
 ParseStatus next_line(AdifReader& reader, char*& message) {
-  if (reader.line_by_line) {
-    reader.pos = reader.end = reader.clean_end = 0;
-    fill(reader, reader.capacity);
-  } else {
-    read_ahead(reader, longest_line + 2 + lookahead_bytes);
-  }
+  read_ahead(reader, reader.longest + 2 + lookahead_bytes);
   if (reader.pos == reader.end) return ADIF_EOF;
   const char* text = reader.buffer + reader.pos;
   size_t count = reader.end - reader.pos;
@@ -445,16 +404,17 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   bool terminated = stop != text + count;
   size_t next = reader.pos + length;
   if (terminated) next += (*stop == '\r' && next + 1 < reader.end && stop[1] == '\n') ? 2 : 1;
+  reader.line_next = next;  // also for a line that is not read: parse_ADIF skips it
   // A line cut short by a failed read is no over-long line: the pass ends,
   // and the conversion fails on the read error.
   if (!terminated && reader.read_failed) return ADIF_EOF;
-  size_t shown = length < longest_line + 1 ? length : longest_line + 1;
+  size_t shown = length < reader.longest + 1 ? length : reader.longest + 1;
   if (reader.pos + shown > reader.clean_end &&
       report_nul(reader, reader.pos, reader.pos + shown, message)) {
     return ADIF_TRUNCATED;
   }
   bool fits =
-      terminated ? length <= longest_line : reader.input_ended && length <= longest_line + 1;
+      terminated ? length <= reader.longest : reader.input_ended && length <= reader.longest + 1;
   if (!fits) {
     set_slot_message(message, truncated_format, static_cast<int>(shown), text);
     return ADIF_TRUNCATED;
@@ -463,74 +423,6 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   reader.line_end = reader.pos + length;
   reader.line_next = next;
   return ADIF_CONTINUE;
-}
-
-// The bytes of the well-formed UTF-8 sequence at `text` (at most `count`
-// bytes; an ASCII byte is one), or 0 when none starts there.
-size_t utf8_sequence(const unsigned char* text, size_t count) {
-  const unsigned char* next = text;
-  return next_UTF8(next, text + count) < 0 ? 0 : static_cast<size_t>(next - text);
-}
-
-// Bytes that UTF-8 takes for the Windows-1252 character `byte` (0x80 and up).
-size_t cp1252_utf8_bytes(unsigned char byte) {
-  if (byte >= 0xA0) return 2;
-  return windows_1252_high[byte - 0x80] < 0x800 ? 2 : 3;
-}
-
-// True when the byte at `at` may follow a value: '<', white space, or the
-// end of the input.
-bool ends_value(const AdifReader& reader, size_t at) {
-  if (at >= reader.end) return reader.input_ended;
-  char c = reader.buffer[at];
-  return c == '<' || is_space(c);
-}
-
-// A writer that counted characters: `length` characters from `value` (a
-// UTF-8 sequence, or CR LF, as one). Returns the end when that reading ends
-// where a value may end and is longer than the declared bytes, else 0.
-size_t end_counting_characters(const AdifReader& reader, size_t value, int32_t length) {
-  const auto* text = reinterpret_cast<const unsigned char*>(reader.buffer);
-  size_t at = value;
-  for (int32_t counted = 0; counted < length; ++counted) {
-    if (at >= reader.end) return 0;
-    size_t sequence = utf8_sequence(text + at, reader.end - at);
-    if (text[at] == '\r' && at + 1 < reader.end && text[at + 1] == '\n') sequence = 2;
-    if (text[at] == '<' || text[at] == '\0') return 0;
-    at += sequence ? sequence : 1;
-  }
-  return at > value + static_cast<size_t>(length) && ends_value(reader, at) ? at : 0;
-}
-
-// A writer that counted UTF-8 bytes but wrote Windows-1252 text, so the value
-// swallows the `<` of the next tag: the bytes of `length` UTF-8 bytes' worth
-// of that text. Returns the end when it falls right before a `<`, else 0.
-size_t end_counting_utf8_bytes(const AdifReader& reader, size_t value, int32_t length) {
-  const auto* text = reinterpret_cast<const unsigned char*>(reader.buffer);
-  size_t at = value;
-  size_t counted = 0;
-  while (counted < static_cast<size_t>(length) && at < reader.end) {
-    size_t sequence = text[at] < 0x80 ? 1 : utf8_sequence(text + at, reader.end - at);
-    counted += sequence ? sequence : cp1252_utf8_bytes(text[at]);
-    at += sequence ? sequence : 1;
-  }
-  return counted == static_cast<size_t>(length) && at < reader.end && text[at] == '<' ? at : 0;
-}
-
-// The end of a value of `length` bytes at `value`, both in the buffer, read
-// again when the declared length leaves it cut (see the two counts above).
-size_t recovered_end(AdifReader& reader, size_t value, int32_t length) {
-  size_t end = value + static_cast<size_t>(length);
-  if (ends_value(reader, end)) return end;
-  size_t longer = end_counting_characters(reader, value, length);
-  size_t shorter = 0;
-  if (!longer && std::memchr(reader.buffer + value, '<', static_cast<size_t>(length))) {
-    shorter = end_counting_utf8_bytes(reader, value, length);
-  }
-  size_t found = longer ? longer : shorter;
-  if (!found) return end;
-  ++reader.recovered;
-  return found;
 }
 
 // How completing a value longer than the data in the buffer ended.
@@ -553,6 +445,7 @@ ValueEnd complete_value(AdifReader& reader, size_t value, int32_t length, Joined
     return VALUE_FAILED;
   }
   missing -= have;
+  reader.tag_known = false;
   while (missing > 0) {
     reader.pos = reader.end = reader.clean_end = 0;
     reader.in_line = false;
@@ -585,8 +478,14 @@ NameTable* names_of(AdifReader& reader) { return reader.line_by_line ? nullptr :
 // the usual value's path has no room for a name on its stack.
 ParseStatus read_long_value(AdifReader& reader, const char* name, size_t name_length, size_t value,
                             int32_t length, AdifRecord*& record, char*& message) {
-  // The name is on the line, so within its longest; the buffer is reused below.
-  char kept_name[longest_line + 1];
+  // The buffer is reused below: the name is kept apart.
+  std::unique_ptr<char, decltype(&std::free)> kept(static_cast<char*>(std::malloc(name_length + 1)),
+                                                   &std::free);
+  if (!kept) {
+    reader.out_of_memory = true;
+    return ADIF_EOF;
+  }
+  char* kept_name = kept.get();
   std::memcpy(kept_name, name, name_length);
   kept_name[name_length] = '\0';
   JoinedText joined{};
@@ -623,7 +522,11 @@ inline ParseStatus read_value(AdifReader& reader, const char* name, size_t name_
       report_nul(reader, reader.line_next, end, message)) {
     return ADIF_TRUNCATED;
   }
-  end = recovered_end(reader, value, length);
+  if (declared_end_fits(reader.buffer, end, reader.known)) {
+    reader.tag_known = true;
+  } else {
+    end = value_end(reader, value, length);
+  }
   if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
                   !reader.line_by_line, names_of(reader), message)) {
     reader.out_of_memory = true;
@@ -645,7 +548,7 @@ ParseStatus tag_status(const char* name, size_t length) {
 // Bytes that stop the scan of a tag: a table entry per byte, 1 for the line
 // ends and NUL, which end the text of every line in the buffer (the line in
 // hand holds none of them before its end, and a NUL follows the data read),
-// 2 for ':' and 4 for '>'. One look-up a byte finds a tag's end within its
+// 2 for ':', 4 for '>' and 8 for '<'. One look-up a byte finds a tag's end within its
 // line without also comparing the position with the line's end.
 struct TagStops {
   unsigned char stop[256];
@@ -658,6 +561,7 @@ constexpr TagStops make_tag_stops() {
   stops.stop[static_cast<int>('\r')] = 1;
   stops.stop[static_cast<int>(':')] = 2;
   stops.stop[static_cast<int>('>')] = 4;
+  stops.stop[static_cast<int>('<')] = 8;
   return stops;
 }
 
@@ -683,43 +587,138 @@ inline size_t next_open(const char* buffer, size_t at, size_t end) {
   return open ? static_cast<size_t>(static_cast<const char*>(open) - buffer) : end;
 }
 
+// True when [from, to) holds blanks only (nearly always the one blank
+// between two fields).
+inline bool is_blank_gap(const char* buffer, size_t from, size_t to) {
+  for (; from < to; ++from) {
+    char c = buffer[from];
+    if (c != ' ' && c != '\t' && c != '\f' && c != '\v') return false;
+  }
+  return true;
+}
+
+// Keeps a message of the line in hand, to be handed out when the line is
+// done (see read_ADIF); false when memory runs out (the message is dropped).
+bool queue_message(AdifReader& reader, char*& message) {
+  if (reader.queued_count == reader.queued_room) {
+    size_t room = reader.queued_room ? reader.queued_room * 2 : 8;
+    auto* grown = static_cast<char**>(std::realloc(reader.queued, room * sizeof(char*)));
+    if (!grown) {
+      std::free(message);
+      message = nullptr;
+      return false;
+    }
+    reader.queued = grown;
+    reader.queued_room = room;
+  }
+  reader.queued[reader.queued_count++] = message;
+  message = nullptr;
+  return true;
+}
+
+// Hands out the next kept message; the last goes with the status of its line.
+ParseStatus next_queued(AdifReader& reader, char*& message) {
+  message = reader.queued[reader.queued_taken++];
+  if (reader.queued_taken < reader.queued_count) return ADIF_CONTINUE;
+  reader.queued_taken = reader.queued_count = 0;
+  return reader.queued_status;
+}
+
 // Scans the line in hand from `pos` for tags, making fields, until the line
-// is used up or an <EOH> or <EOR> is met.
+// is used up or an <EOH> or <EOR> is met. A tag's name holds no `<`: a tag
+// starts at the last `<` before its `:` or `>`, and what stands before it
+// on the line is text outside tags, as is a tag not closed on its line.
 ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
   const char* buffer = reader.buffer;
+  bool strays = !reader.line_by_line;
   for (;;) {
     size_t line_end = reader.line_end;
     if (reader.pos >= line_end) return finish_line(reader);
-    size_t open = next_open(buffer, reader.pos, line_end);
-    if (open == line_end) return finish_line(reader);
-    size_t name = open + 1;
-    size_t q = next_stop(buffer, name, line_end, 1 | 2 | 4);
-    if (q == line_end) return finish_line(reader);  // tag not closed on its line
-    ++reader.tags;
-    size_t name_length = q - name;
+    size_t name;  // the tag's name
+    size_t name_length;
+    size_t close;  // its `>`
     int32_t length = -1;
-    if (buffer[q] == ':') {
-      length = decimal_value(buffer + q + 1);  // a data-type indicator after it is skipped
-      q = next_stop(buffer, q + 1, line_end, 1 | 4);
-      if (q == line_end) return finish_line(reader);
+    if (reader.tag_known && reader.known.open < line_end) {
+      // The tag after the last value, found by read_value with nothing but
+      // a blank or a line end before it.
+      reader.tag_known = false;
+      name = reader.known.open + 1;
+      name_length = reader.known.colon - name;
+      length = reader.known.length;
+      close = reader.known.close;
+    } else {
+      size_t open = next_open(buffer, reader.pos, line_end);
+      if (strays && open > reader.pos && !is_blank_gap(buffer, reader.pos, open)) {
+        note_stray_text(reader, reader.pos, open);
+      }
+      if (open == line_end) return finish_line(reader);
+      name = open + 1;
+      size_t q = next_stop(buffer, name, line_end, 1 | 2 | 4 | 8);
+      if (q < line_end && buffer[q] == '<') {
+        size_t first = open;
+        do {
+          open = q;
+          name = q + 1;
+          q = next_stop(buffer, name, line_end, 1 | 2 | 4 | 8);
+        } while (q < line_end && buffer[q] == '<');
+        if (strays) note_stray_text(reader, first, open);
+      }
+      if (q < line_end && buffer[q] == ':') {
+        length = decimal_value(buffer + q + 1);  // a data-type indicator after it is skipped
+        name_length = q - name;
+        q = next_stop(buffer, q + 1, line_end, 1 | 4);
+      } else {
+        name_length = q - name;
+      }
+      if (q == line_end) {  // tag not closed on its line
+        if (strays) note_stray_text(reader, open, line_end);
+        return finish_line(reader);
+      }
+      close = q;
     }
-    reader.pos = q + 1;
+    ++reader.tags;
+    reader.pos = close + 1;
     if (length < 0) {
       ParseStatus end = tag_status(buffer + name, name_length);
       if (end == ADIF_CONTINUE) continue;  // any other tag without a length is ignored
+      reader.seen_tag = true;
       if (reader.pos >= line_end) finish_line(reader);
       return end;
     }
+    reader.seen_tag = true;  // text from here on is no header's free text
     ParseStatus status =
-        read_value(reader, buffer + name, name_length, q + 1, length, record, message);
+        read_value(reader, buffer + name, name_length, close + 1, length, record, message);
     if (status != ADIF_CONTINUE || !reader.in_line) return status;
-    // A conversion hears of every duplicate: its message goes to the caller
-    // before the next tag of the line can replace it (parse_ADIF keeps the
-    // classic last message of the line).
-    if (message && !reader.line_by_line) return ADIF_CONTINUE;
+    // A conversion hears of every duplicate, with the record as it stands
+    // at the end of the line: its message waits for the line to be done
+    // (parse_ADIF keeps the classic last message of the line).
+    if (message && !reader.line_by_line && !queue_message(reader, message)) {
+      reader.out_of_memory = true;
+      return ADIF_EOF;
+    }
     buffer = reader.buffer;
   }
 }
+
+// Settles the record or header that an <EOR> or <EOH> ended: its values read
+// other than declared join the counts, and text outside its tags gives its
+// message (a header's free text gives none). False when memory runs out.
+bool end_record(AdifReader& reader, ParseStatus status, char*& message) {
+  ValueReadings& counts = reader.in_record;
+  reader.recovered.counted_values += counts.counted_values;
+  reader.recovered.counted_records += counts.counted_values > 0;
+  reader.recovered.near_values += counts.near_values;
+  reader.recovered.near_records += counts.near_values > 0;
+  counts = ValueReadings{};
+  if (!reader.stray_held) return true;
+  reader.stray_held = false;
+  if (status != ADIF_EOR) return true;
+  ++reader.stray_records;
+  if (message && !queue_message(reader, message)) return false;
+  set_slot_message(message, "Text outside tags: %s", reader.stray_text);
+  return message != nullptr;
+}
+
 }  // namespace
 
 bool add_field(AdifRecord*& record, const char* name, size_t name_length, const char* value,
@@ -733,6 +732,8 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
   reader.input = input;
   reader.encoding = encoding;
   reader.capacity = block_bytes;
+  reader.longest = longest_line;
+  reader.code_page = -1;
   name_table_open(reader.names);
   // The NUL after the data, then word_slack bytes that word-at-a-time scans
   // and copies may read (cleared, so that what they read is defined).
@@ -743,6 +744,7 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding) {
 }
 
 ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message) {
+  if (reader.queued_taken < reader.queued_count) return next_queued(reader, message);
   if (!reader.buffer || reader.out_of_memory) return ADIF_EOF;
   ParseStatus status;
   do {
@@ -750,54 +752,91 @@ ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message) {
     if (status == ADIF_CONTINUE) status = scan_line(reader, record, message);
     // The block reader goes on to the next line until there is something to
     // hand over; parse_ADIF stops after its line.
-  } while (status == ADIF_CONTINUE && !message && !reader.line_by_line && !reader.out_of_memory);
+  } while (status == ADIF_CONTINUE && !message && !reader.queued_count && !reader.line_by_line &&
+           !reader.out_of_memory);
+  if ((status == ADIF_EOR || status == ADIF_EOH) && !end_record(reader, status, message)) {
+    reader.out_of_memory = true;
+  }
   if (status == ADIF_TRUNCATED && !message && !reader.line_by_line) {
     // What was left out cannot be told: memory ran out for its message.
     reader.out_of_memory = true;
-    status = ADIF_EOF;
   }
-  return status;
+  if (reader.out_of_memory) {
+    std::free(message);
+    message = nullptr;
+    return ADIF_EOF;
+  }
+  if (!reader.queued_count) return status;
+  if (message && !queue_message(reader, message)) {
+    reader.out_of_memory = true;
+    return ADIF_EOF;
+  }
+  reader.queued_status = status;
+  return next_queued(reader, message);
 }
+
+namespace {
+
+// Frees the messages not handed out.
+void drop_queued(AdifReader& reader) {
+  for (size_t i = reader.queued_taken; i < reader.queued_count; ++i) std::free(reader.queued[i]);
+  std::free(reader.queued);
+  reader.queued = nullptr;
+  reader.queued_count = reader.queued_taken = reader.queued_room = 0;
+}
+
+}  // namespace
 
 bool adif_reader_restart(AdifReader& reader, long start) {
   std::clearerr(reader.input);
   if (std::fseek(reader.input, start, SEEK_SET) != 0) return false;
-  char* buffer = reader.buffer;
-  size_t capacity = reader.capacity;
-  FILE* input = reader.input;
-  TextEncoding encoding = reader.encoding;
-  bool line_by_line = reader.line_by_line;
-  NameTable names = reader.names;
+  drop_queued(reader);
+  AdifReader kept = reader;
   reader = AdifReader{};
-  reader.names = names;
-  reader.input = input;
-  reader.encoding = encoding;
-  reader.line_by_line = line_by_line;
-  reader.buffer = buffer;
-  reader.capacity = capacity;
-  if (buffer) buffer[0] = '\0';
+  reader.names = kept.names;
+  reader.input = kept.input;
+  reader.encoding = kept.encoding;
+  reader.line_by_line = kept.line_by_line;
+  reader.buffer = kept.buffer;
+  reader.capacity = kept.capacity;
+  reader.longest = kept.longest;
+  reader.code_page = kept.code_page;
+  if (reader.buffer) reader.buffer[0] = '\0';
   return true;
 }
 
 void adif_reader_close(AdifReader& reader) {
-  if (!reader.line_by_line) std::free(reader.buffer);
+  drop_queued(reader);
+  std::free(reader.buffer);
   name_table_release(reader.names);
   reader = AdifReader{};
 }
 
 ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, char*& message) {
+  (void)line;  // the reader keeps its own buffer, with room to look past the line
   if (size < 2) return ADIF_EOF;
   AdifReader reader{};
   reader.input = stream;
   reader.line_by_line = true;
-  reader.buffer = line;
-  reader.capacity = static_cast<size_t>(size) - 1;
+  reader.code_page = -1;
+  reader.longest = static_cast<size_t>(size) - 2;
+  reader.capacity = reader.longest + 2 + lookahead_bytes;
+  reader.buffer = static_cast<char*>(std::malloc(reader.capacity + 1 + word_slack));
+  if (!reader.buffer) return ADIF_EOF;
+  std::memset(reader.buffer, 0, 1 + word_slack);
+  size_t start = reader.pos;
   ParseStatus status = read_ADIF(reader, record, message);
-  // Text after an end of record on the line goes back to the stream, so that
-  // the next call reads it as the start of the next record.
-  if (reader.in_line && reader.end > reader.pos) {
-    std::fseek(stream, -static_cast<long>(reader.end - reader.pos), SEEK_CUR);
+  // What was read past the line (or past what follows an end of record on
+  // it) goes back to the stream, for the next call. An over-long line gives
+  // up as much of itself as the classic buffer held.
+  size_t used = reader.pos;
+  if (status == ADIF_TRUNCATED && reader.pos == start) {
+    size_t line = reader.line_next - reader.pos;
+    used =
+        reader.pos + (line < static_cast<size_t>(size) - 1 ? line : static_cast<size_t>(size) - 1);
   }
+  if (reader.end > used) std::fseek(stream, -static_cast<long>(reader.end - used), SEEK_CUR);
+  adif_reader_close(reader);
   return status;
 }
 

@@ -90,6 +90,52 @@ constexpr unsigned long replacement_character = 0xFFFD;
 
 }  // namespace
 
+const CodePage code_pages[] = {
+    {"utf-8", 65001, {}, {}},
+    {"windows-1252", 1252, {}, {}},
+    {"gbk", 936, {{0x81, 0xFE}, {0, 0}}, {{0x40, 0x7E}, {0x80, 0xFE}, {0, 0}}},
+    {"shift-jis", 932, {{0x81, 0x9F}, {0xE0, 0xFC}}, {{0x40, 0x7E}, {0x80, 0xFC}, {0, 0}}},
+    {"big5", 950, {{0x81, 0xFE}, {0, 0}}, {{0x40, 0x7E}, {0xA1, 0xFE}, {0, 0}}},
+    {"euc-kr", 949, {{0xA1, 0xFE}, {0, 0}}, {{0xA1, 0xFE}, {0, 0}, {0, 0}}},
+    {"windows-1250", 1250, {}, {}},
+    {"windows-1251", 1251, {}, {}},
+    {"windows-1253", 1253, {}, {}},
+    {"windows-1254", 1254, {}, {}},
+    {"iso-8859-1", 28591, {}, {}},
+    {"iso-8859-2", 28592, {}, {}},
+    {"iso-8859-5", 28595, {}, {}},
+    {"iso-8859-15", 28605, {}, {}},
+    {"koi8-r", 20866, {}, {}},
+    {nullptr, 0, {}, {}},
+};
+
+int find_code_page(const char* name) {
+  struct Alias {
+    const char* other;
+    const char* name;
+  };
+  static const Alias aliases[] = {
+      {"utf8", "utf-8"},          {"cp1252", "windows-1252"}, {"cp936", "gbk"},
+      {"sjis", "shift-jis"},      {"cp932", "shift-jis"},     {"cp950", "big5"},
+      {"cp949", "euc-kr"},        {"cp1251", "windows-1251"}, {"latin1", "iso-8859-1"},
+      {"cp1250", "windows-1250"}, {nullptr, nullptr}};
+  char wanted[24];
+  size_t length = 0;
+  for (; name[length] && length < sizeof wanted - 1; ++length) {
+    char c = name[length];
+    wanted[length] = c == '_' ? '-' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  if (name[length]) return -1;
+  wanted[length] = '\0';
+  for (const Alias* alias = aliases; alias->other; ++alias) {
+    if (std::strcmp(wanted, alias->other) == 0) return find_code_page(alias->name);
+  }
+  for (int page = 0; code_pages[page].name; ++page) {
+    if (std::strcmp(wanted, code_pages[page].name) == 0) return page;
+  }
+  return -1;
+}
+
 const uint16_t windows_1252_high[32] = {
     0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,

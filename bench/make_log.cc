@@ -5,6 +5,9 @@
 //   make-bench-log RECORDS --fields N  every record carries the same N fields
 //   make-bench-log --mixed SEED        a small log full of awkward input, for
 //                                      comparing two builds' output
+//   make-bench-log --correct SEED      a small log of right lengths only, in
+//                                      awkward shapes: its output must never
+//                                      change
 //   make-bench-log RECORDS --adx       the typical log's records as an ADX
 //                                      (XML) document
 //   make-bench-log RECORDS --duplicate the typical log with a second CALL in
@@ -464,9 +467,64 @@ bool write_all(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
+// Fields for correct logs, each written with its length in bytes: values
+// holding `<` and tag-like text, non-ASCII endings in UTF-8, Windows-1252 and
+// GBK, line breaks of both kinds, a URL.
+const char* const correct_names[] = {"CALL",    "QSO_DATE", "TIME_ON", "BAND", "MODE",
+                                     "COMMENT", "NOTES",    "NAME",    "QTH",  "FREQ",
+                                     "APP_X_Y", "Seq (R)",  "address", "Web"};
+const char* const correct_values[] = {"N0CALL",
+                                      "20240105",
+                                      "0930",
+                                      "20m",
+                                      "<public key>",
+                                      "a<b>c",
+                                      "<EOR>",
+                                      "x <CALL:4>W1AW",
+                                      "J\xC3\xB6rg",
+                                      "M\xC3\xBCnchen \xE2\x9C\x85",
+                                      "K\xF6ln",
+                                      "\xB9\xAB\xC0\xEF",
+                                      "two\r\nlines",
+                                      "one\nmore\n",
+                                      "http://example.org/a",
+                                      "14.074",
+                                      "said \"hi\", bye",
+                                      "",
+                                      " padded "};
+// What stands between fields: blanks, line ends, a LoTW-style comment.
+const char* const correct_gaps[] = {"", " ", "\r\n", "\n", "\t", " // note\r\n", "  \n\n"};
+
+void correct_log(std::string& out, Random& random) {
+  if (below(random, 2)) out += "A header of free text\r\n<ADIF_VER:5>3.1.4 <EOH>\r\n";
+  int records = 1 + static_cast<int>(below(random, 30));
+  for (int record = 0; record < records; ++record) {
+    // Each name at most once a record, so that no record has a duplicate.
+    const size_t count = sizeof correct_names / sizeof correct_names[0];
+    std::vector<const char*> names(correct_names, correct_names + count);
+    for (size_t i = names.size(); i > 1; --i) {
+      std::swap(names[i - 1], names[below(random, static_cast<uint32_t>(i))]);
+    }
+    size_t fields = 1 + below(random, static_cast<uint32_t>(count));
+    for (size_t field = 0; field < fields; ++field) {
+      std::string value = pick(random, correct_values);
+      out += "<" + std::string(names[field]) + ":" + std::to_string(value.size());
+      if (below(random, 4) == 0) out += ":S";
+      out += ">" + value + pick(random, correct_gaps);
+    }
+    out += below(random, 2) ? "<EOR>\r\n" : "<eor>\n";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--correct") == 0) {
+    Random random{std::strtoull(argv[2], nullptr, 10) * 104729 + 3};
+    std::string out;
+    correct_log(out, random);
+    return write_all(out) ? 0 : 1;
+  }
   if (argc == 3 && std::strcmp(argv[1], "--mixed") == 0) {
     Random random{std::strtoull(argv[2], nullptr, 10) * 7919 + 17};
     std::string out;
@@ -483,7 +541,7 @@ int main(int argc, char** argv) {
   if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--fields") == 0)) {
     std::fputs(
         "Usage: make-bench-log RECORDS [--fields N | --adx | --duplicate]\n"
-        "       make-bench-log --mixed SEED\n",
+        "       make-bench-log --mixed SEED | --correct SEED\n",
         stderr);
     return 2;
   }

@@ -53,7 +53,8 @@ const char usage_text[] =
     "converted, or memory ran out (the previous OUTPUT is kept); 2 usage error;\n"
     "3 part of the log is not in the output (a line over 8190 characters, a NUL\n"
     "byte, malformed XML, or a log that ends inside a record): it holds the\n"
-    "records before that point, and the messages say what is missing.\n";
+    "records before that point, and the messages say what is missing; or text\n"
+    "stands outside the tags of a record (the messages show it).\n";
 
 struct FreeText {
   void operator()(char* text) const { std::free(text); }
@@ -270,9 +271,23 @@ int report(FILE* err, const CommandLine& line, const Printer& printer,
            const ConversionResult& result) {
   if (result.status == CONVERSION_FAILED) return report_failure(err, line, result);
   if (printer.printed) std::fputc('\n', err);
+  char summary[120];
+  for (int kind = 0; kind < 2; ++kind) {
+    if (compose_recovery_summary(result.recovered, kind, summary, sizeof summary)) {
+      std::fprintf(err, "%s\n", summary);
+    }
+  }
   std::fprintf(err, "Converted %0d ADIF records to %s\n", result.records,
                output_format(line.options.format).done_text);
   if (result.status == CONVERSION_DONE) return EXIT_CONVERTED;
+  if (result.end != ADIF_TRUNCATED && result.stray_records > 0) {
+    std::fprintf(err,
+                 "ledgerly-convert: text outside the tags of %lld record%s is not in the %s "
+                 "(see the messages above)\n",
+                 static_cast<long long>(result.stray_records), result.stray_records == 1 ? "" : "s",
+                 output_kind(line));
+    return EXIT_STOPPED;
+  }
   std::fprintf(err,
                "ledgerly-convert: stopped early (see the messages above); "
                "the %s holds only the records before it\n",

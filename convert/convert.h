@@ -63,11 +63,19 @@ enum ConversionFailure {
 struct ConversionResult {
   ConversionStatus status;
   ConversionFailure failure;
-  int error;         // errno value of a failed open, read or write, or 0
-  int records;       // records written
-  ParseStatus end;   // status that ended the second pass
-  char detail[160];  // more on a failure, for the user (may be empty)
+  int error;                // errno value of a failed open, read or write, or 0
+  int records;              // records written
+  ParseStatus end;          // status that ended the second pass
+  char detail[160];         // more on a failure, for the user (may be empty)
+  ValueReadings recovered;  // values read whole although their lengths were counted otherwise
+  int64_t stray_records;    // records with text outside their tags (each has its message)
 };
+
+// Writes into `text` (of `size` bytes) the line that says how many values
+// were read whole although their lengths were counted in characters (`kind`
+// 0) or one or two bytes off (`kind` 1), and in how many records. False,
+// with nothing written, when there were none.
+bool compose_recovery_summary(const ValueReadings& readings, int kind, char* text, size_t size);
 
 // Marks `result` as failed for `failure`, with the errno value `error` and the
 // text `detail` (may be null), cut to the result's buffer.

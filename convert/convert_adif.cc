@@ -134,7 +134,7 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
     pass.end = status;
     break;
   }
-  pass.incomplete = pass.end == ADIF_TRUNCATED;
+  pass.incomplete = pass.end == ADIF_TRUNCATED || source.adif.stray_records > 0;
   // A pass that stopped for want of memory or on a read error did not reach
   // the end of the log: the conversion fails, and says why.
   int error = 0;
@@ -234,12 +234,11 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
                (!surveying || init_log_survey(survey));
   if (ready) {
     run_pass(source, 1, found, found, target, surveying ? &survey : nullptr, sink, first);
-    if (source.adif.recovered > 0) {
-      char text[120];
-      std::snprintf(text, sizeof text,
-                    "%lld values had lengths counted in characters and were read whole",
-                    static_cast<long long>(source.adif.recovered));
-      deliver(sink, 1, nullptr, text);
+    result.recovered = source.adif.recovered;
+    char text[120];
+    for (int kind = 0; kind < 2; ++kind) {
+      if (!compose_recovery_summary(result.recovered, kind, text, sizeof text)) continue;
+      if (sink.log && !add_record_message(*sink.log, nullptr, text)) sink.lost = true;
     }
   }
   ColumnOrder order = options.order ? options.order : output_format(target.format).order;
@@ -277,6 +276,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   }
   result.records = second.records;
   result.end = second.end;
+  result.stray_records = source.adif.stray_records;
   std::free(first.fault.detail);
   std::free(second.fault.detail);
   free_column_list(found);

@@ -45,6 +45,17 @@ bool add_record_message(MessageLog& log, const AdifRecord* record, const char* t
   return add_message(2, log, compose_record_message(record, text, composed));
 }
 
+bool compose_recovery_summary(const ValueReadings& readings, int kind, char* text, size_t size) {
+  long long values = kind == 0 ? readings.counted_values : readings.near_values;
+  long long records = kind == 0 ? readings.counted_records : readings.near_records;
+  if (values <= 0) return false;
+  const char* how = kind == 0 ? "counted in characters" : "one or two bytes off";
+  std::snprintf(text, size, "%lld value%s in %lld record%s had %s %s and %s read whole", values,
+                values == 1 ? "" : "s", records, records == 1 ? "" : "s",
+                values == 1 ? "a length" : "lengths", how, values == 1 ? "was" : "were");
+  return true;
+}
+
 void free_message_log(MessageLog& log) {
   for (MessageLine*& head : log.lists) {
     while (head) {

@@ -302,7 +302,7 @@ TEST(Reader, ValuesOverSeveralLines) {
   check_rows({
       {"two lines, the rest read by the next call", "<NOTES:20>0123456789\nabcdefghiXYZ<EOR>\n",
        "CONTINUE{NOTES=0123456789\nabcdefghi} EOR{NOTES=0123456789\nabcdefghi} EOF{-} "},
-      {"three lines", "<NOTES:8>ab\ncd\nefgh<EOR>\n",
+      {"three lines", "<NOTES:8>ab\ncd\nef<EOR>\n",
        "CONTINUE{NOTES=ab\ncd\nef} EOR{NOTES=ab\ncd\nef} EOF{-} "},
       {"input ends inside a value", "<CALL:1>A <NOTES:50>short\nnot enough\n",
        "TRUNCATED{CALL=A}[The log ends inside the value of <NOTES:50>] "},

@@ -113,7 +113,7 @@ TEST(Hostile, DeclaredLengths) {
        ADIF_EOF,
        1,
        "BAND,CALL\n,\n",
-       {}},
+       {" on  at : Text outside tags: K1AB"}},
       {"length 2147483647 swallows the rest of the input",
        "<CALL:4>K1AB<EOR>\n<CALL:4>W1AW<NOTES:2147483647>short\n<EOR>\n",
        ADIF_TRUNCATED,
@@ -131,13 +131,13 @@ TEST(Hostile, DeclaredLengths) {
        ADIF_EOF,
        1,
        "CALL\nK1AB\n",
-       {}},
+       {"K1AB on  at : Text outside tags: abc"}},
       {"length longer than its value takes the next tag",
        "<CALL:10>K1AB<BAND:3>20m<EOR>\n",
        ADIF_EOF,
        1,
        "CALL\nK1AB<BAND:\n",
-       {}},
+       {"K1AB<BAND: on  at : Text outside tags: 3>20m"}},
   });
 }
 
@@ -155,12 +155,12 @@ TEST(Hostile, InputCutOff) {
        1,
        "CALL\nK1AB\n",
        {cut_record}},
-      {"tag cut within a line: the rest of the line is dropped",
+      {"tag cut within a line: the rest of the line is dropped and reported",
        "<CALL:4>K1AB<BAND\n<MODE:2>CW<EOR>\n",
        ADIF_EOF,
        1,
        "CALL,MODE\nK1AB,CW\n",
-       {}},
+       {"K1AB on  at : Text outside tags: <BAND"}},
       {"value running past the end of the input",
        "<CALL:4>K1AB<EOR>\n<CALL:4>W1AW<NOTES:50>only a few bytes\n",
        ADIF_TRUNCATED,
@@ -393,7 +393,9 @@ TEST(Hostile, EveryByteInANameAndInAValue) {
     char c = static_cast<char>(byte);
     if (c == ':' || c == '>' || c == '\n' || c == '\r') continue;  // these end a name
     adif += "<N"s + c + ":1>v<EOR>\n";
-    std::string name = "N"s + ((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+    // A name holds no `<`: that tag starts at it, with an empty name.
+    std::string name =
+        c == '<' ? ""s : "N"s + ((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
     size_t column = 0;
     while (column < columns.size() && columns[column] != name) ++column;
     if (column == columns.size()) columns.push_back(name);
@@ -421,7 +423,12 @@ TEST(Hostile, EveryByteInANameAndInAValue) {
   std::string all_bytes;
   for (int byte = 0; byte < 256; ++byte) all_bytes += static_cast<char>(byte);
   expect_outcomes({
-      {"bytes 0x01 to 0xFF in names", adif, ADIF_EOF, 251, names_csv, {}},
+      {"bytes 0x01 to 0xFF in names",
+       adif,
+       ADIF_EOF,
+       251,
+       names_csv,
+       {" on  at : Text outside tags: <N"}},
       {"bytes 0x01 to 0xFF in values", values_adif, ADIF_EOF, 255, values_csv, {}},
       {"bytes 0x00 to 0xFF in a row: stops at the NUL",
        all_bytes,
