@@ -6,12 +6,15 @@
 
 #include <expat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "adif/adif_reader.h"
+#include "adif/log_source.h"
 
 // Expat from 2.4 on limits how far entity references may expand a document.
 static_assert(XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 4),
@@ -367,3 +370,35 @@ bool looks_like_ADX(const char* bytes, size_t count) {
   }
   return false;
 }
+
+namespace {
+
+void* open_adx_source(FILE* input, const LogIdentity& identity, int) {
+  const char* encoding = identity.encoding == TEXT_UTF16LE   ? "UTF-16LE"
+                         : identity.encoding == TEXT_UTF16BE ? "UTF-16BE"
+                                                             : nullptr;
+  return adx_open(input, encoding);
+}
+
+ParseStatus read_adx_source(void* reader, AdifRecord*& record, char*& message) {
+  return adx_read(static_cast<AdxReader*>(reader), record, message);
+}
+
+bool restart_adx_source(void* reader) { return adx_restart(static_cast<AdxReader*>(reader)); }
+
+void adx_source_state(const void* source, SourceState& state) {
+  const auto* reader = static_cast<const AdxReader*>(source);
+  state = SourceState{};
+  state.out_of_memory = reader->out_of_memory;
+  state.read_failed = reader->read_failed || std::ferror(reader->input) != 0;
+  state.read_error = state.read_failed ? (errno ? errno : EIO) : 0;
+  state.code_page = -1;
+}
+
+void close_adx_source(void* reader) { adx_close(static_cast<AdxReader*>(reader)); }
+
+}  // namespace
+
+const LogSourceKind adx_source = {LOG_ADX,          open_adx_source,
+                                  read_adx_source,  restart_adx_source,
+                                  adx_source_state, close_adx_source};

@@ -10,6 +10,7 @@
 
 #include "adif/adif.h"
 #include "adif/adif_reader.h"
+#include "adif/log_source.h"
 #include "adif/storage.h"
 #include "adif/value_end.h"
 
@@ -839,6 +840,60 @@ ParseStatus parse_ADIF(FILE* stream, AdifRecord*& record, char* line, int size, 
   adif_reader_close(reader);
   return status;
 }
+
+namespace {
+
+// The ADIF reader as a source: the reader and where the log starts.
+struct AdifSource {
+  AdifReader reader;
+  long start;
+};
+
+void* open_adif_source(FILE* input, const LogIdentity& identity, int code_page) {
+  auto* source = static_cast<AdifSource*>(std::calloc(1, sizeof(AdifSource)));
+  if (!source) return nullptr;
+  source->start = static_cast<long>(identity.skip);
+  if (!adif_reader_open(source->reader, input, identity.encoding)) {
+    adif_reader_close(source->reader);
+    std::free(source);
+    return nullptr;
+  }
+  source->reader.code_page = code_page;
+  return source;
+}
+
+ParseStatus read_adif_source(void* source, AdifRecord*& record, char*& message) {
+  return read_ADIF(static_cast<AdifSource*>(source)->reader, record, message);
+}
+
+bool restart_adif_source(void* source) {
+  auto* adif = static_cast<AdifSource*>(source);
+  return adif_reader_restart(adif->reader, adif->start);
+}
+
+void adif_source_state(const void* source, SourceState& state) {
+  const AdifReader& reader = static_cast<const AdifSource*>(source)->reader;
+  state = SourceState{};
+  state.out_of_memory = reader.out_of_memory;
+  state.read_failed = reader.read_failed || std::ferror(reader.input) != 0;
+  state.read_error = reader.read_failed ? reader.read_error : errno ? errno : EIO;
+  state.tags = reader.tags;
+  state.recovered = reader.recovered;
+  state.stray_records = reader.stray_records;
+  state.code_page = reader.code_page;
+}
+
+void close_adif_source(void* source) {
+  if (!source) return;
+  adif_reader_close(static_cast<AdifSource*>(source)->reader);
+  std::free(source);
+}
+
+}  // namespace
+
+const LogSourceKind adif_source = {LOG_ADIF,          open_adif_source,
+                                   read_adif_source,  restart_adif_source,
+                                   adif_source_state, close_adif_source};
 
 void free_record(AdifRecord* record) {
   if (record) storage_release(record->storage);

@@ -9,8 +9,8 @@
 
 #include "adif/adif.h"
 #include "adif/adif_reader.h"
+#include "adif/log_source.h"
 
-struct AdxReader;
 struct ColumnIndex;
 struct FormatWriter;
 
@@ -126,20 +126,25 @@ struct MessageSink {
   const std::atomic<bool>* stop;
 };
 
-// The log a conversion reads: the ADIF reader or the ADX reader over one
-// stream, which must be repositionable.
+// The log a conversion reads: the reader of its kind over one stream, which
+// must be repositionable.
 struct LogSource {
   FILE* input;  // the caller's; read from, rewound, never closed here
   LogIdentity identity;
-  AdifReader adif;
-  AdxReader* adx;
+  const LogSourceKind* kind;  // the reader's functions (see adif/log_source.h)
+  void* reader;
 };
 
-// Sets `source` up to read `input` (at its start) as `identity` says. False
-// when memory runs out.
-bool open_log_source(LogSource& source, FILE* input, const LogIdentity& identity);
+// Sets `source` up to read `input` (at its start) as `identity` says, text
+// that is not UTF-8 in `code_page` (an index in code_pages, or -1 to tell
+// from the log). False when memory runs out.
+bool open_log_source(LogSource& source, FILE* input, const LogIdentity& identity,
+                     int code_page = -1);
 
-// Releases the readers of `source` (not its stream).
+// What the reader of `source` tells of its pass.
+SourceState log_source_state(const LogSource& source);
+
+// Releases the reader of `source` (not its stream).
 void close_log_source(LogSource& source);
 
 // Where the records go: a writer of `format`, begun by the caller (the

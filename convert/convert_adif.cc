@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "adif/adx_reader.h"
 #include "convert/column_index.h"
 #include "convert/column_order.h"
 #include "convert/convert.h"
@@ -47,27 +46,19 @@ void take_message(MessageSink& sink, int pass, const AdifRecord* record, char*& 
 }
 
 ParseStatus read_log(LogSource& source, AdifRecord*& record, char*& message) {
-  if (source.adx) return adx_read(source.adx, record, message);
-  return read_ADIF(source.adif, record, message);
+  return source.kind->read(source.reader, record, message);
 }
 
-bool restart_log(LogSource& source) {
-  if (source.adx) return adx_restart(source.adx);
-  return adif_reader_restart(source.adif, static_cast<long>(source.identity.skip));
-}
+bool restart_log(LogSource& source) { return source.kind->restart(source.reader); }
 
 bool source_out_of_memory(const LogSource& source) {
-  return source.adx ? adx_out_of_memory(source.adx) : source.adif.out_of_memory;
+  return log_source_state(source).out_of_memory;
 }
 
 bool source_read_failed(const LogSource& source, int& error) {
-  if (source.adif.read_failed) {
-    error = source.adif.read_error;
-    return true;
-  }
-  if (!std::ferror(source.input)) return false;
-  error = errno ? errno : EIO;
-  return true;
+  SourceState state = log_source_state(source);
+  if (state.read_failed) error = state.read_error;
+  return state.read_failed;
 }
 
 // Tells the sink how far pass `number` got in the log; returns false when
@@ -134,7 +125,7 @@ void run_pass(LogSource& source, int number, ColumnList& columns, const ColumnLi
     pass.end = status;
     break;
   }
-  pass.incomplete = pass.end == ADIF_TRUNCATED || source.adif.stray_records > 0;
+  pass.incomplete = pass.end == ADIF_TRUNCATED || log_source_state(source).stray_records > 0;
   // A pass that stopped for want of memory or on a read error did not reach
   // the end of the log: the conversion fails, and says why.
   int error = 0;
@@ -193,24 +184,35 @@ void fail_conversion(ConversionResult& result, ConversionFailure failure, int er
   std::snprintf(result.detail, sizeof result.detail, "%s", detail ? detail : "");
 }
 
-bool open_log_source(LogSource& source, FILE* input, const LogIdentity& identity) {
+namespace {
+
+// The input kinds, one row each: the reader for each LogKind.
+const LogSourceKind* const source_kinds[] = {&adif_source, &adx_source, nullptr};
+
+}  // namespace
+
+bool open_log_source(LogSource& source, FILE* input, const LogIdentity& identity, int code_page) {
   source = LogSource{};
   source.input = input;
   source.identity = identity;
   if (std::fseek(input, static_cast<long>(identity.skip), SEEK_SET) != 0) std::clearerr(input);
-  if (identity.kind == LOG_ADX) {
-    const char* encoding = identity.encoding == TEXT_UTF16LE   ? "UTF-16LE"
-                           : identity.encoding == TEXT_UTF16BE ? "UTF-16BE"
-                                                               : nullptr;
-    source.adx = adx_open(input, encoding);
-    return source.adx != nullptr;
+  for (const LogSourceKind* const* kind = source_kinds; *kind; ++kind) {
+    if ((*kind)->kind == identity.kind) source.kind = *kind;
   }
-  return adif_reader_open(source.adif, input, identity.encoding);
+  if (!source.kind) source.kind = &adif_source;
+  source.reader = source.kind->open(input, identity, code_page);
+  return source.reader != nullptr;
+}
+
+SourceState log_source_state(const LogSource& source) {
+  SourceState state{};
+  state.code_page = -1;
+  if (source.reader) source.kind->state(source.reader, state);
+  return state;
 }
 
 void close_log_source(LogSource& source) {
-  adx_close(source.adx);
-  adif_reader_close(source.adif);
+  if (source.kind) source.kind->close(source.reader);
   source = LogSource{};
 }
 
@@ -234,7 +236,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
                (!surveying || init_log_survey(survey));
   if (ready) {
     run_pass(source, 1, found, found, target, surveying ? &survey : nullptr, sink, first);
-    result.recovered = source.adif.recovered;
+    result.recovered = log_source_state(source).recovered;
     char text[120];
     for (int kind = 0; kind < 2; ++kind) {
       if (!compose_recovery_summary(result.recovered, kind, text, sizeof text)) continue;
@@ -276,7 +278,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   }
   result.records = second.records;
   result.end = second.end;
-  result.stray_records = source.adif.stray_records;
+  result.stray_records = log_source_state(source).stray_records;
   std::free(first.fault.detail);
   std::free(second.fault.detail);
   free_column_list(found);

@@ -259,7 +259,8 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
   result = convert_log(source, target, request.options, sink);
   // A log whose first line already stopped the conversion has shown no tag
   // either; it is reported as the truncated log it is.
-  bool tagless = identity.kind == LOG_ADIF && source.adif.tags == 0 && result.end == ADIF_EOF;
+  bool tagless =
+      identity.kind == LOG_ADIF && log_source_state(source).tags == 0 && result.end == ADIF_EOF;
   close_log_source(source);
   FileStamp after{};
   stream_stamp(input, after);
