@@ -677,3 +677,83 @@ TEST(Conversion, ARequestThatNeedsRecordsKeepsTheOutputOfALogWithout) {
   std::remove(input.c_str());
   std::remove(output.c_str());
 }
+
+// Where each value ends: the damaged logs real writers make, each read whole
+// or its stray text reported, and correct logs that must read as declared.
+// Record messages come once from each pass, the summary once between them.
+TEST(Conversion, ValuesEndWhereATagFollows) {
+  const std::string counted =
+      "1 value in 1 record had a length counted in characters and was read whole";
+  auto twice = [](const std::string& message) {
+    return std::vector<std::string>{message, message};
+  };
+  struct Row {
+    const char* what;
+    std::string adif;
+    std::string csv;
+    std::vector<std::string> messages;
+  } rows[] = {
+      // Damaged logs.
+      {"characters counted, the bytes ending at a blank",
+       "<NAME:12>Ju\xC3\xA1n Mu\xC3\xB1oz \xE2\x9C\x85 <QTH:4>K\xC3\xB6ln<EOR>\n",
+       "NAME,QTH\nJu\xC3\xA1n Mu\xC3\xB1oz \xE2\x9C\x85,K\xC3\xB6ln\n",
+       {"2 values in 1 record had lengths counted in characters and were read whole"}},
+      {"stray text before a tag is no part of its name",
+       "<NAME:12>Ju\xC3\xA1n Mu\xC3\xB1oz<c <QSO_DATE:8>20250901<EOR>\n",
+       "NAME,QSO_DATE\nJu\xC3\xA1n Mu\xC3\xB1oz,1-Sep-2025\n",
+       twice(" on 20250901 at : Text outside tags: <c")},
+      {"a < alone on its line after a value counted in characters",
+       "<NAME:8>El Ca\xC3\xB1\xC3\xB3n\n<\n<COMMENT:5>hello<EOR>\n",
+       "COMMENT,NAME\nhello,El Ca\xC3\xB1\xC3\xB3n\n",
+       {" on  at : Text outside tags: <", counted, " on  at : Text outside tags: <"}},
+      {"CR LF turned into LF after the lengths were written",
+       "<ADDRESS:7>a\nb\nc\n<QSO_DATE:8>20260122<EOR>\n",
+       "ADDRESS,QSO_DATE\n\"a\nb\nc\",22-Jan-2026\n",
+       {counted}},
+      {"lengths one byte too long and one too short",
+       "<FREQ:7>14.250<RST_SENT:2>59<PROP_MODE:2>SAT<EOR>\n",
+       "FREQ,PROP_MODE,RST_SENT\n14.250,SAT,59\n",
+       {"2 values in 1 record had lengths one or two bytes off and were read whole"}},
+      {"the nearest end first",
+       "<NAME:4>ab <QTH:2>xyz  <EOR>\n",
+       "NAME,QTH\nab ,xyz\n",
+       {"2 values in 1 record had lengths one or two bytes off and were read whole"}},
+      {"GBK characters counted",
+       "<comment:17>Distance: 3436 \xB9\xAB\xC0\xEF<EOR>\n",
+       "COMMENT\nDistance: 3436 \xB9\xAB\xC0\xEF\n",
+       {counted}},
+      {"a shorter reading never merges two records",
+       "<COMMENT:3>\xE9<<x <EOR>\n<CALL:4>W1AW<EOR>\n",
+       "COMMENT,CALL\n\xE9<<x,\n,W1AW\n",
+       {"1 value in 1 record had a length one or two bytes off and was read whole"}},
+      {"a value after a length of 0 is reported", "<CALL:4>W1AW<GRIDSQUARE:0>EL88rc<EOR>\n",
+       "CALL,GRIDSQUARE\nW1AW,\n", twice("W1AW on  at : Text outside tags: EL88rc")},
+      {"a tag that lost its <", "<CALL:4>K1AB\nmy_name:4>Fred\n<EOR>\n", "CALL\nK1AB\n",
+       twice("K1AB on  at : Text outside tags: my_name:4>Fred")},
+      {"a duplicate's context is its line's end",
+       "<CALL:5>W1AW/<CALL:4>W1AW<QSO_DATE:8>20241231<EOR>\n", "CALL,QSO_DATE\nW1AW/,31-Dec-2024\n",
+       twice("W1AW on 20241231 at : Duplicate field: <CALL:4>W1AW")},
+      // Correct logs, read as declared.
+      {"values holding < and tags",
+       "<NOTES:5>a<b>c<KEY:12><public key><X:14>x <CALL:4>W1AW<EOR>\n",
+       "KEY,NOTES,X\n<public key>,a<b>c,x <CALL:4>W1AW\n",
+       {}},
+      {"a // comment after a value, and a URL",
+       "<QSL_RCVD:1>Y // QSL record inserted\n<WEB:13>http://x.org/ <EOR>\n",
+       "QSL_RCVD,WEB\nY,http://x.org/\n",
+       {}},
+      {"values ending in non-ASCII letters",
+       "<QTH:6>Malm\xC3\xB6<CALL:4>SM7A<NAME:5>Bj\xF6rn <EOR>\n",
+       "CALL,NAME,QTH\nSM7A,Bj\xF6rn,Malm\xC3\xB6\n",
+       {}},
+      {"a name with inner blanks after a header's free text",
+       "Log <of> N0CALL\n<PROGRAMID>Logger\n<EOH>\n<Seq (R):3>001 <EOR>\n",
+       "SEQ (R)\n001\n",
+       {}},
+  };
+  for (const Row& row : rows) {
+    ConversionRun result = convert(row.adif);
+    EXPECT_EQ(result.csv, row.csv) << row.what;
+    EXPECT_EQ(result.messages, row.messages) << row.what;
+  }
+}

@@ -485,6 +485,14 @@ TEST(HostileCli, ExitStatusesForDamagedLogs) {
       {"NUL byte inside a line", "<CALL:4>K1AB<EOR>\n<CALL:4>W1\0AW<EOR>\n"s, EXIT_STOPPED,
        "CALL\nK1AB\n", "the CSV holds only the records before it"},
       {"a PDF", "%PDF-1.7\n<</Type /Catalog>>\n", EXIT_FAILED, "", "(a PDF document)"},
+      {"text outside tags", "<CALL:4>K1AB<GRIDSQUARE:0>FN31<EOR>\n", EXIT_STOPPED,
+       "CALL,GRIDSQUARE\nK1AB,\n",
+       "K1AB on  at : Text outside tags: FN31\n\nConverted 1 ADIF records to CSV format\n"
+       "ledgerly-convert: text outside the tags of 1 record is not in the CSV"},
+      {"the summary of values read whole, right before the count", "<NAME:4>J\xC3\xB6rg<EOR>\n",
+       EXIT_CONVERTED, "NAME\nJ\xC3\xB6rg\n",
+       "1 value in 1 record had a length counted in characters and was read whole\n"
+       "Converted 1 ADIF records"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

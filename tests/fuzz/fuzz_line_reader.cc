@@ -8,11 +8,17 @@
 // and is a run of the input's bytes; names are upper-cased; the field tree is
 // a valid AA tree in strcmp order; the shortcut slots hold fields of their
 // names; a message is a truncation or a duplicate-field text; every call but
-// the last moves the stream on, and the last leaves it at the end.
+// the last moves the stream on, and the last leaves it at the end. Then the
+// block reader, which a conversion uses, reads the same input: it must give
+// the same records with the same values and end the same way.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "adif/adif.h"
+#include "adif/adif_reader.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -128,9 +134,60 @@ void read_all(const uint8_t* data, size_t size, int buffer_size) {
   free_record(record);
 }
 
+// A record as text: "NAME=value" of each name's first field, in name order.
+std::string record_text(const AdifRecord* record) {
+  std::vector<std::string> fields;
+  std::vector<const AdifField*> pending;
+  if (record->root) pending.push_back(record->root);
+  while (!pending.empty()) {  // the tree, any order
+    const AdifField* field = pending.back();
+    pending.pop_back();
+    fields.push_back(std::string(field->name) + "=" + field->value);
+    if (field->left) pending.push_back(field->left);
+    if (field->right) pending.push_back(field->right);
+  }
+  for (const AdifField* field = record->fields; field; field = field->next) {
+    fields.push_back(std::string(field->name) + "=" + field->value);
+  }
+  std::sort(fields.begin(), fields.end());
+  std::string text;
+  for (const std::string& field : fields) text += field + '\x1f';
+  return text;
+}
+
+// The records and ends of header of `data` ("H" for each <EOH>), then how
+// the reading ended, read by the block reader or by parse_ADIF.
+std::vector<std::string> reading_of(const uint8_t* data, size_t size, bool block) {
+  MemoryInput input(data, size);
+  FUZZ_CHECK(input.stream != nullptr);
+  AdifReader reader{};
+  if (block) FUZZ_CHECK(adif_reader_open(reader, input.stream, TEXT_BYTES));
+  std::vector<char> line(8192);
+  std::vector<std::string> seen;
+  AdifRecord* record = nullptr;
+  ParseStatus status;
+  do {
+    char* message = nullptr;
+    status = block ? read_ADIF(reader, record, message)
+                   : parse_ADIF(input.stream, record, line.data(), 8192, message);
+    std::free(message);
+    if (status == ADIF_EOR && record) seen.push_back(record_text(record));
+    if (status == ADIF_EOH) seen.push_back("H");
+    if (status == ADIF_EOR || status == ADIF_EOH) {
+      free_record(record);
+      record = nullptr;
+    }
+  } while (status == ADIF_CONTINUE || status == ADIF_EOH || status == ADIF_EOR);
+  seen.push_back(status == ADIF_EOF ? "EOF" : "TRUNCATED");
+  free_record(record);
+  if (block) adif_reader_close(reader);
+  return seen;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FUZZ_CHECK(reading_of(data, size, true) == reading_of(data, size, false));
   read_all(data, size, 8192);
   read_all(data, size, 2 + (size ? data[0] % 40 : 0));
   return 0;
