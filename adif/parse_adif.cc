@@ -880,7 +880,13 @@ void adif_source_state(const void* source, SourceState& state) {
   state.tags = reader.tags;
   state.recovered = reader.recovered;
   state.stray_records = reader.stray_records;
+  // Not named by the user: the double-byte code page whose characters made
+  // the most lengths come out right, if any did.
   state.code_page = reader.code_page;
+  for (int page = 0; reader.code_page < 0 && code_pages[page].name; ++page) {
+    int32_t best = state.code_page < 0 ? 0 : reader.page_hits[state.code_page];
+    if (reader.page_hits[page] > best) state.code_page = page;
+  }
 }
 
 void close_adif_source(void* source) {

@@ -48,7 +48,7 @@ inline bool length_tag_at(const char* text, size_t at, KnownTag& tag) {
   const unsigned char* digits = ++stop;
   int32_t length = 0;
   for (unsigned digit; (digit = static_cast<unsigned>(*stop) - '0') <= 9; ++stop) {
-    length = length * 10 + static_cast<int32_t>(digit);
+    if (stop - digits < 9) length = length * 10 + static_cast<int32_t>(digit);
   }
   if (stop == digits || stop - digits > 9) return false;
   tag.length = length;

@@ -18,7 +18,7 @@ const char usage_text[] =
     "Usage: ledgerly-convert [OPTION]... INPUT [OUTPUT]\n"
     "       ledgerly-convert --help | --version\n"
     "\n"
-    "Converts the ADIF or ADX log INPUT (UTF-8, Windows-1252 or UTF-16) into a CSV\n"
+    "Converts the ADIF or ADX log INPUT (UTF-8, UTF-16 or a code page) into a CSV\n"
     "file or an Excel workbook. OUTPUT defaults to INPUT with its extension\n"
     "replaced by .CSV (.xlsx with --format xlsx). INPUT - reads standard input\n"
     "(OUTPUT then defaults to -); OUTPUT - writes standard output.\n"
@@ -36,6 +36,13 @@ const char usage_text[] =
     "                      3,573, for comma-decimal locales; separator ; unless given\n"
     "  --no-summary        workbook: leave out the sheet Summary (QSOs by band, mode\n"
     "                      and year, distinct calls, DXCC entities and countries)\n"
+    "  --encoding NAME     the log's code page when it is not UTF-8: windows-1252,\n"
+    "                      gbk, shift-jis, big5, euc-kr, windows-1251, iso-8859-1...\n"
+    "                      (without it: UTF-8 when the text is, a double-byte code\n"
+    "                      page when only its characters make the lengths fit, else\n"
+    "                      Windows-1252); the workbook shows the real characters\n"
+    "  --utf8              CSV: write the text in UTF-8 from the --encoding code page\n"
+    "                      (without it the CSV keeps the log's bytes)\n"
     "\n"
     "Opening the output in a spreadsheet: pick xlsx. Its times keep their zeros\n"
     "(09:30), dates and frequencies are real dates and numbers, and names keep\n"
@@ -112,6 +119,11 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
       return usage_error(err, "unknown format ", value);
     }
     line.format_given = true;
+  } else if (std::strcmp(argument, "--utf8") == 0) {
+    line.options.utf8 = line.csv_option_given = true;
+  } else if ((value = option_value("--encoding", argc, argv, i))) {
+    if (find_code_page(value) < 0) return usage_error(err, "unknown encoding ", value);
+    line.options.encoding = value;
   } else if ((value = option_value("--columns", argc, argv, i))) {
     line.options.columns = value;
   } else if ((value = option_value("--order", argc, argv, i))) {
@@ -133,7 +145,7 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
              i + 1 >= argc &&
              (std::strcmp(argument, "--format") == 0 || std::strcmp(argument, "--columns") == 0 ||
               std::strcmp(argument, "--dates") == 0 || std::strcmp(argument, "--separator") == 0 ||
-              std::strcmp(argument, "--order") == 0)) {
+              std::strcmp(argument, "--order") == 0 || std::strcmp(argument, "--encoding") == 0)) {
     return usage_error(err, "missing value for ", argument);
   } else {
     return usage_error(err, "unknown option ", argument);
@@ -148,8 +160,11 @@ int settle(CommandLine& line, FILE* err) {
   if (!line.format_given && line.output) output_format_of_path(line.output, line.options.format);
   const OutputFormatRow& format = output_format(line.options.format);
   if (!format.takes_csv_style && line.csv_option_given) {
-    return usage_error(err, "--dates, --separator, --bom and --decimal-comma are for CSV output",
-                       "");
+    return usage_error(
+        err, "--dates, --separator, --bom, --decimal-comma and --utf8 are for CSV output", "");
+  }
+  if (line.options.utf8 && !line.options.encoding) {
+    return usage_error(err, "--utf8 needs --encoding to say what the log is written in", "");
   }
   if (line.output) return -1;
   if (is_dash(line.input)) {

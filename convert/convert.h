@@ -98,15 +98,17 @@ enum ColumnOrder {
 // How a conversion writes its output.
 struct OutputOptions {
   OutputFormat format;
-  const char* columns;  // comma-separated names choosing and ordering the columns, or null
-  ColumnOrder order;    // of the columns found, when `columns` is null
-  bool no_summary;      // workbook: no summary sheet
-  char separator;       // CSV: ',' (also 0), ';' or '\t'
-  bool iso_dates;       // CSV: real dates of every date column as 2024-01-05
-  bool bom;             // CSV: a UTF-8 byte-order mark first
-  bool crlf;            // CSV: lines end in CR LF (set by run_conversion on Windows)
-  bool decimal_comma;   // CSV: decimals of the number fields with a comma; the separator,
-                        // unless given, ';'
+  const char* columns;   // comma-separated names choosing and ordering the columns, or null
+  ColumnOrder order;     // of the columns found, when `columns` is null
+  bool no_summary;       // workbook: no summary sheet
+  char separator;        // CSV: ',' (also 0), ';' or '\t'
+  bool iso_dates;        // CSV: real dates of every date column as 2024-01-05
+  bool bom;              // CSV: a UTF-8 byte-order mark first
+  bool crlf;             // CSV: lines end in CR LF (set by run_conversion on Windows)
+  bool decimal_comma;    // CSV: decimals of the number fields with a comma; the separator,
+                         // unless given, ';'
+  const char* encoding;  // the log's code page as the user named it (see code_pages), or null
+  bool utf8;             // CSV: values written in UTF-8 from `encoding`, not as the log has them
 };
 
 // Where a conversion's messages go: every message of both passes into list 2

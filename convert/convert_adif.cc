@@ -2,14 +2,17 @@
 // header is written, pass 2 reads the log again and writes one row per
 // record. The two passes must see the same log.
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "adif/storage.h"
 #include "convert/column_index.h"
 #include "convert/column_order.h"
 #include "convert/convert.h"
 #include "convert/log_survey.h"
 #include "convert/output_format.h"
+#include "os/code_page.h"
 #include "os/input_file.h"
 
 namespace {
@@ -19,13 +22,14 @@ constexpr int records_per_report = 256;
 
 // What one pass saw.
 struct Pass {
-  int records;        // ends of record with a record
-  ParseStatus end;    // the status that ended it
-  bool incomplete;    // something of the log is not in the output
-  bool write_failed;  // the output could not be written
-  OutputFault fault;  // why (its detail malloc'ed)
-  int64_t log_bytes;  // size of the log, for progress reports; 0 when unknown
-  bool stopped;       // the sink asked the conversion to stop
+  int records;               // ends of record with a record
+  ParseStatus end;           // the status that ended it
+  bool incomplete;           // something of the log is not in the output
+  bool write_failed;         // the output could not be written
+  OutputFault fault;         // why (its detail malloc'ed)
+  int64_t log_bytes;         // size of the log, for progress reports; 0 when unknown
+  bool stopped;              // the sink asked the conversion to stop
+  CodePageDecoder* decoder;  // values not UTF-8 go to the writer in UTF-8 from this code page
 };
 
 // Hands `text`, about `record`, to the sink: every message of both passes to
@@ -81,9 +85,61 @@ bool write_header(OutputTarget& target, const ColumnList& columns, const LogSurv
   return false;
 }
 
+// True when the `length` bytes at `text` are UTF-8.
+bool is_utf8_text(const char* text, size_t length) {
+  const auto* at = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* end = at + length;
+  while (at != end) {
+    if (next_UTF8(at, end) < 0) return false;
+  }
+  return true;
+}
+
+// Puts each value of `record` (a record of the block reader) that is not
+// UTF-8 into UTF-8 from the code page of `decoder`, in the record's own
+// memory. False when memory runs out.
+bool decode_values(AdifRecord* record, CodePageDecoder* decoder) {
+  for (AdifField* field = record->fields; field; field = field->next) {
+    auto length = static_cast<size_t>(field->length);
+    if (is_utf8_text(field->value, length)) continue;
+    size_t decoded_length = 0;
+    char* decoded = code_page_decode(decoder, field->value, length, &decoded_length);
+    char* kept = decoded && decoded_length <= INT32_MAX
+                     ? static_cast<char*>(storage_allocate(record->storage, decoded_length + 8))
+                     : nullptr;
+    if (kept) {
+      std::memcpy(kept, decoded, decoded_length);
+      std::memset(kept + decoded_length, 0, 8);
+      field->value = kept;
+      field->length = static_cast<int32_t>(decoded_length);
+    }
+    std::free(decoded);
+    if (!kept) return false;
+  }
+  return true;
+}
+
+// The converter to UTF-8 of the log's code page, as the user named it or as
+// pass 1 found it, when text that is not UTF-8 is to be shown in its real
+// characters: always in a workbook (whose writer reads Windows-1252 by
+// itself), in a CSV when asked for. Null otherwise, or when the system
+// lacks it. Pass 2 hands the writer such values already in UTF-8.
+CodePageDecoder* log_decoder(const LogSource& source, const OutputOptions& options, bool workbook) {
+  if (!workbook && !options.utf8) return nullptr;
+  int page = log_source_state(source).code_page;
+  if (page < 0 || std::strcmp(code_pages[page].name, "utf-8") == 0) return nullptr;
+  if (workbook && std::strcmp(code_pages[page].name, "windows-1252") == 0) return nullptr;
+  return code_page_decoder_open(code_pages[page].name, code_pages[page].windows);
+}
+
 // Writes one record's row; false when the output failed (the pass then stops).
 bool write_row(OutputTarget& target, const AdifRecord* record, const ColumnList& columns,
                MessageSink& sink, Pass& pass) {
+  if (pass.decoder && !decode_values(const_cast<AdifRecord*>(record), pass.decoder)) {
+    pass.write_failed = true;
+    pass.fault.error = ENOMEM;
+    return false;
+  }
   char* message = nullptr;
   bool written =
       output_format(target.format).row(target.writer, record, columns, message, pass.fault);
@@ -247,6 +303,9 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   bool reorder = ready && !options.columns && order == ORDER_QSO;
   if (reorder && !column_list_failed(found) && !order_columns_for_QSO(found, chosen)) ready = false;
   const ColumnList& columns = options.columns || reorder ? chosen : found;
+  CodePageDecoder* decoder =
+      ready ? log_decoder(source, options, target.format == FORMAT_XLSX) : nullptr;
+  second.decoder = decoder;
   if (first.stopped) {
     fail_conversion(result, FAILED_STOPPED, 0, nullptr);
   } else if (!ready || column_list_failed(found) || source_out_of_memory(source) || sink.lost ||
@@ -279,6 +338,7 @@ ConversionResult convert_log(LogSource& source, OutputTarget& target, const Outp
   result.records = second.records;
   result.end = second.end;
   result.stray_records = log_source_state(source).stray_records;
+  code_page_decoder_close(decoder);
   std::free(first.fault.detail);
   std::free(second.fault.detail);
   free_column_list(found);

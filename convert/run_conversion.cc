@@ -251,7 +251,8 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
   OutputTarget target{};
   if (!begin_output(request, files, target, result)) return result;
   LogSource source{};
-  if (!open_log_source(source, input, identity)) {
+  int code_page = request.options.encoding ? find_code_page(request.options.encoding) : -1;
+  if (!open_log_source(source, input, identity, code_page)) {
     fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     output_format(target.format).discard(target.writer);
     return result;

@@ -227,3 +227,40 @@ TEST(Cli, UsageAndInformation) {
 }
 
 }  // namespace
+
+// The log's code page: the CSV keeps the log's bytes unless --encoding with
+// --utf8 asks for UTF-8; a name the system does not share and --utf8 alone
+// are usage errors.
+TEST(Cli, EncodingAndUtf8) {
+  const std::string cyrillic = "<NAME:4>\xCF\xE5\xF0\xF2<EOR>\n";  // Windows-1251
+  const std::string gbk = "<QTH:2>\xB1\xB1\xBE\xA9<EOR>\n";        // counted in characters
+  struct Row {
+    std::vector<std::string> options;
+    std::string log;
+    int status;
+    std::string out;
+  } rows[] = {
+      {{"--encoding", "windows-1251", "--utf8"},
+       cyrillic,
+       EXIT_CONVERTED,
+       "NAME\n\xD0\x9F\xD0\xB5\xD1\x80\xD1\x82\n"},
+      {{"--encoding", "WINDOWS_1251"}, cyrillic, EXIT_CONVERTED, "NAME\n\xCF\xE5\xF0\xF2\n"},
+      {{"--encoding", "gbk", "--utf8"}, gbk, EXIT_CONVERTED, "QTH\n\xE5\x8C\x97\xE4\xBA\xAC\n"},
+      {{"--utf8"}, cyrillic, EXIT_USAGE, ""},
+      {{"--encoding", "klingon"}, cyrillic, EXIT_USAGE, ""},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> words = {"ledgerly-convert"};
+    words.insert(words.end(), row.options.begin(), row.options.end());
+    words.push_back("-");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    StreamPtr in = stream_with(row.log);
+    StreamPtr out = empty_stream();
+    StreamPtr err = empty_stream();
+    int status = run_convert_command(static_cast<int>(argv.size()), argv.data(), in.get(),
+                                     out.get(), err.get());
+    EXPECT_EQ(status, row.status) << row.options[0];
+    EXPECT_EQ(stream_bytes(out.get()), as_written(row.out)) << row.options[0];
+  }
+}

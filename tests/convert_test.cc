@@ -757,3 +757,37 @@ TEST(Conversion, ValuesEndWhereATagFollows) {
     EXPECT_EQ(result.messages, row.messages) << row.what;
   }
 }
+
+// Without --encoding, a log is read in the double-byte code page whose
+// characters alone make its lengths fit; otherwise in none.
+TEST(Conversion, TheCodePageIsTheOneWhoseCharactersMakeTheLengthsFit) {
+  struct Row {
+    const char* what;
+    std::string adif;
+    const char* code_page;  // null: none found
+  } rows[] = {
+      {"GBK counted in characters",
+       "<QTH:2>\xB1\xB1\xBE\xA9<EOR>\n<QTH:3>a\xB1\xB1\xBE\xA9 <EOR>\n", "gbk"},
+      {"UTF-8 counted in characters", "<NAME:4>J\xC3\xB6rg<EOR>\n", nullptr},
+      {"GBK counted in bytes", "<QTH:4>\xB1\xB1\xBE\xA9<EOR>\n", nullptr},
+      {"Shift-JIS fits GBK too, which is tried first (--encoding tells)",
+       "<QTH:2>\x93\x8C\x8B\x9E<EOR>\n", "gbk"},
+  };
+  for (const Row& row : rows) {
+    StreamPtr stream = stream_with(row.adif);
+    LogSource source{};
+    ASSERT_TRUE(open_log_source(source, stream.get(), LogIdentity{}));
+    AdifRecord* record = nullptr;
+    char* message = nullptr;
+    ParseStatus status;
+    while ((status = source.kind->read(source.reader, record, message)) != ADIF_EOF) {
+      std::free(message);
+      message = nullptr;
+      if (status == ADIF_EOR) free_record(record), record = nullptr;
+    }
+    free_record(record);
+    int page = log_source_state(source).code_page;
+    EXPECT_STREQ(page < 0 ? nullptr : code_pages[page].name, row.code_page) << row.what;
+    close_log_source(source);
+  }
+}
