@@ -119,22 +119,22 @@ inline bool is_name(const char* name, const char* wanted) {
 
 // The steps of field_name_hash, for the reader, which hashes a name's words
 // as it copies them. A word is up to 8 bytes of a name, the first byte in the
-// lowest 8 bits, zeros past the name's end.
-constexpr uint64_t name_hash_seed = 0x9E3779B97F4A7C15u;
+// lowest 8 bits, zeros past the name's end. The hash starts from a key drawn
+// afresh by every process, so that no log can be made whose names all fall
+// on one bucket of a table; the end mixes every bit of the state into the
+// 32 bits kept.
+constexpr uint64_t name_hash_start(uint64_t key, size_t length) { return key ^ length; }
 constexpr uint64_t name_hash_step(uint64_t hash, uint64_t word) {
   return (hash ^ word) * 0xFF51AFD7ED558CCDu;
 }
 constexpr uint32_t name_hash_end(uint64_t hash) {
-  auto folded = static_cast<uint32_t>(hash ^ (hash >> 32));
-  return folded ? folded : 1;
+  auto mixed = static_cast<uint32_t>(((hash ^ (hash >> 29)) * 0xC4CEB9FE1A85EC53u) >> 32);
+  return mixed ? mixed : 1;
 }
 
-// Returns the hash of the `length` bytes of an (upper-cased) field name,
-// never 0, taken 8 bytes at a time. The reader keeps it with each field it
-// makes; the column index compares it, and the length, before any name's
-// bytes.
-constexpr uint32_t field_name_hash(const char* name, size_t length) {
-  uint64_t hash = name_hash_seed ^ length;
+// Returns the hash of the `length` bytes of a field name under `key`, never 0.
+constexpr uint32_t keyed_name_hash(uint64_t key, const char* name, size_t length) {
+  uint64_t hash = name_hash_start(key, length);
   size_t at = 0;
   do {
     uint64_t word = 0;
@@ -145,6 +145,21 @@ constexpr uint32_t field_name_hash(const char* name, size_t length) {
     at += 8;
   } while (at < length);
   return name_hash_end(hash);
+}
+
+// This process's key of the name hash, drawn when it starts (see
+// parse_adif.cc); read through name_hash_key.
+extern const uint64_t name_hash_key_value;
+
+// Returns this process's key of the name hash.
+inline uint64_t name_hash_key() { return name_hash_key_value; }
+
+// Returns the hash of the `length` bytes of an (upper-cased) field name,
+// never 0, taken 8 bytes at a time, under this process's key. The reader
+// keeps it with each field it makes; the column index compares it, and the
+// length, before any name's bytes.
+inline uint32_t field_name_hash(const char* name, size_t length) {
+  return keyed_name_hash(name_hash_key(), name, length);
 }
 
 // True when the `length` bytes at `a` and `b` are the same, compared eight

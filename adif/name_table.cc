@@ -1,6 +1,7 @@
 // The table of the names met in a log: numbered in the order met, and
 // stamped with the record that last had them.
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 

@@ -2,11 +2,13 @@
 // turned into fields of the pending record.
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "adif/adif.h"
 #include "adif/adif_reader.h"
@@ -73,39 +75,67 @@ struct ShortcutEntry {
   AdifField* AdifRecord::*slot;
 };
 
+// A key no log can know in advance: the system's random source, mixed with
+// the time and where the stack lies (should the source give little).
+uint64_t draw_name_hash_key() {
+  std::random_device device;
+  uint64_t key = (static_cast<uint64_t>(device()) << 32) ^ device();
+  auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  key ^= now * 0x9E3779B97F4A7C15u;
+  key ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&key)) * 0xC2B2AE3D27D4EB4Fu;
+  return key;
+}
+
+}  // namespace
+
+// Drawn before the shortcut table below is filled with it (one file, so
+// in this order).
+extern const uint64_t name_hash_key_value = draw_name_hash_key();
+
+namespace {
+
 struct ShortcutTable {
   ShortcutEntry entry[64];
+  int shift;   // a hash's entry is (hash >> shift) & 63
+  bool apart;  // the names stand on entries of their own (else they are compared one by one)
 };
 
-constexpr ShortcutTable make_shortcut_table() {
+// Fills the table under this process's hash key, with the first shift of
+// the hash that sets the seven names apart.
+ShortcutTable make_shortcut_table() {
   ShortcutTable table{};
-  for (const ShortcutName* named = shortcut_names; named->name; ++named) {
-    size_t length = 0;
-    while (named->name[length]) ++length;
-    uint32_t hash = field_name_hash(named->name, length);
-    ShortcutEntry& entry = table.entry[hash & 63];
-    entry.hash = hash;
-    entry.length = static_cast<int32_t>(length);
-    for (size_t i = 0; i < length; ++i) entry.name[i] = named->name[i];
-    entry.slot = named->slot;
+  for (int shift = 0; shift <= 26 && !table.apart; ++shift) {
+    table = ShortcutTable{};
+    table.shift = shift;
+    table.apart = true;
+    for (const ShortcutName* named = shortcut_names; named->name && table.apart; ++named) {
+      size_t length = std::strlen(named->name);
+      uint32_t hash = field_name_hash(named->name, length);
+      ShortcutEntry& entry = table.entry[(hash >> shift) & 63];
+      table.apart = !entry.slot;
+      entry.hash = hash;
+      entry.length = static_cast<int32_t>(length);
+      std::memcpy(entry.name, named->name, length);
+      entry.slot = named->slot;
+    }
   }
   return table;
 }
 
-constexpr ShortcutTable shortcut_table = make_shortcut_table();
-
-constexpr bool shortcuts_apart() {
-  int held = 0;
-  for (const ShortcutEntry& entry : shortcut_table.entry) held += entry.slot ? 1 : 0;
-  return held == static_cast<int>(sizeof shortcut_names / sizeof shortcut_names[0]) - 1;
-}
-static_assert(shortcuts_apart(), "two shortcut names share an entry of the table");
+const ShortcutTable shortcut_table = make_shortcut_table();
 
 // Points the record's shortcut slot for `field`'s name, if it has one, at
 // `field`. The field was made by the reader: its hash and length are set,
 // and its name can be read in whole words.
 void set_shortcut(AdifRecord* record, AdifField* field) {
-  const ShortcutEntry& entry = shortcut_table.entry[field->name_hash & 63];
+  if (!shortcut_table.apart) {
+    for (const ShortcutName* named = shortcut_names; named->name; ++named) {
+      if (is_name(field->name, named->name)) record->*named->slot = field;
+    }
+    return;
+  }
+  const ShortcutEntry& entry =
+      shortcut_table.entry[(field->name_hash >> shortcut_table.shift) & 63];
   if (entry.hash == field->name_hash && entry.length == field->name_length &&
       same_name_words(entry.name, field->name, entry.length)) {
     record->*entry.slot = field;
@@ -147,7 +177,7 @@ uint32_t copy_name(char* out, const char* name, size_t length, bool padded) {
     std::memcpy(out, name, length);
     name = out;
   }
-  uint64_t hash = name_hash_seed ^ length;
+  uint64_t hash = name_hash_start(name_hash_key(), length);
   if (length == 0) hash = name_hash_step(hash, 0);
   for (size_t at = 0; at < length; at += 8) {
     uint64_t word;

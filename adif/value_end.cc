@@ -67,8 +67,8 @@ Follows what_follows(const AdifReader& reader, size_t at) {
       continue;
     }
     size_t length = stop - name;
-    if (buffer[stop] == '<' || buffer[stop] == '\0' || length == 0 || is_blank(buffer[name]) ||
-        is_blank(buffer[stop - 1])) {
+    if (buffer[stop] == '<' || buffer[stop] == '\0' ||
+        (length > 0 && (is_blank(buffer[name]) || is_blank(buffer[stop - 1])))) {
       return FOLLOWS_OTHER;
     }
     if (buffer[stop] == '>') return is_end_tag(buffer + name, length) ? FOLLOWS_TAG : FOLLOWS_OTHER;

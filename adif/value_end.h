@@ -36,30 +36,33 @@ constexpr NameBytes name_bytes = make_name_bytes();
 // case of value_end's test, inlined: false also when value_end must look
 // further.
 inline bool length_tag_at(const char* text, size_t at, KnownTag& tag) {
-  if (text[at] != '<') return false;
   const auto* start = reinterpret_cast<const unsigned char*>(text);
-  const unsigned char* bytes = start + at + 1;
-  const unsigned char* stop = bytes;
+  const unsigned char* open = start + at;
+  if (*open != '<') return false;
+  const unsigned char* stop = open + 1;
   while (name_bytes.in_name[*stop]) ++stop;
   // (A name that starts or ends with any byte up to the blank is left to
-  // value_end.)
-  if (*stop != ':' || stop == bytes || *bytes <= ' ' || stop[-1] <= ' ') return false;
-  tag.colon = static_cast<size_t>(stop - start);
-  const unsigned char* digits = ++stop;
-  int32_t length = 0;
-  for (unsigned digit; (digit = static_cast<unsigned>(*stop) - '0') <= 9; ++stop) {
-    if (stop - digits < 9) length = length * 10 + static_cast<int32_t>(digit);
+  // value_end; an empty name passes, its `<` and `:` being no blanks.)
+  if (*stop != ':' || open[1] <= ' ' || stop[-1] <= ' ') return false;
+  const unsigned char* colon = stop;
+  auto digit = static_cast<unsigned>(*++stop) - '0';
+  if (digit > 9) return false;
+  uint32_t length = digit;
+  for (int digits = 1; (digit = static_cast<unsigned>(*++stop) - '0') <= 9;) {
+    if (++digits > 9) return false;  // past what a quick look reads
+    length = length * 10 + digit;
   }
-  if (stop == digits || stop - digits > 9) return false;
-  tag.length = length;
   if (*stop == ':') {
     const unsigned char* type = ++stop;
     while (((*stop | 0x20) >= 'a' && (*stop | 0x20) <= 'z')) ++stop;
     if (stop == type) return false;
   }
+  if (*stop != '>') return false;
   tag.open = at;
+  tag.colon = static_cast<size_t>(colon - start);
   tag.close = static_cast<size_t>(stop - start);
-  return *stop == '>';
+  tag.length = static_cast<int32_t>(length);
+  return true;
 }
 
 // True when the declared end at `end` is right at a glance: a tag with a
@@ -67,9 +70,9 @@ inline bool length_tag_at(const char* text, size_t at, KnownTag& tag) {
 // says where). The rest is value_end's to tell.
 inline bool declared_end_fits(const char* text, size_t end, KnownTag& tag) {
   char next = text[end];
-  if (next == ' ' || next == '\n' || next == '\t') return length_tag_at(text, end + 1, tag);
-  if (next == '\r') return length_tag_at(text, end + (text[end + 1] == '\n' ? 2 : 1), tag);
-  return length_tag_at(text, end, tag);
+  size_t at = end + (next == ' ' || next == '\n' || next == '\t');
+  if (next == '\r') at = end + 1 + (text[end + 1] == '\n');
+  return length_tag_at(text, at, tag);
 }
 
 // Returns where the value of `length` declared bytes at `value` (both in the

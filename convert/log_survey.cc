@@ -136,9 +136,10 @@ struct OtherFields {
 
 // Finds them in one walk of a listed record's fields, by name hash.
 OtherFields other_fields(const AdifRecord* record) {
-  constexpr uint32_t time_off_hash = field_name_hash("TIME_OFF", 8);
-  constexpr uint32_t freq_hash = field_name_hash("FREQ", 4);
-  constexpr uint32_t country_hash = field_name_hash("COUNTRY", 7);
+  // (The hash's key is the process's own: known when it runs, not before.)
+  static const uint32_t time_off_hash = field_name_hash("TIME_OFF", 8);
+  static const uint32_t freq_hash = field_name_hash("FREQ", 4);
+  static const uint32_t country_hash = field_name_hash("COUNTRY", 7);
   OtherFields found{};
   if (!record->fields) {
     found.time_off = find_record_field(record, "TIME_OFF");
