@@ -54,9 +54,10 @@ inline int32_t decimal_value(const char* text) {
 }
 
 // The record's shortcut slots by name, found by the name's hash: a table of
-// 64 entries indexed by the hash's low bits, where the seven names fall on
-// entries of their own (checked below), so a field costs one look-up and
-// rarely a comparison of a word, instead of a branch on its first letter.
+// 64 entries indexed by six bits of the hash, chosen when the process draws
+// its hash key so that the seven names fall on entries of their own; a
+// field costs one look-up and rarely a comparison of a word, instead of a
+// branch on its first letter.
 struct ShortcutName {
   const char* name;  // the slot's field name, at most 8 bytes
   AdifField* AdifRecord::*slot;
@@ -75,65 +76,60 @@ struct ShortcutEntry {
   AdifField* AdifRecord::*slot;
 };
 
-// A key no log can know in advance: the system's random source, mixed with
-// the time and where the stack lies (should the source give little).
-uint64_t draw_name_hash_key() {
-  std::random_device device;
-  uint64_t key = (static_cast<uint64_t>(device()) << 32) ^ device();
-  auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  key ^= now * 0x9E3779B97F4A7C15u;
-  key ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&key)) * 0xC2B2AE3D27D4EB4Fu;
-  return key;
-}
-
-}  // namespace
-
-// Drawn before the shortcut table below is filled with it (one file, so
-// in this order).
-extern const uint64_t name_hash_key_value = draw_name_hash_key();
-
-namespace {
-
 struct ShortcutTable {
   ShortcutEntry entry[64];
-  int shift;   // a hash's entry is (hash >> shift) & 63
-  bool apart;  // the names stand on entries of their own (else they are compared one by one)
+  int shift;  // a hash's entry is (hash >> shift) & 63
 };
 
-// Fills the table under this process's hash key, with the first shift of
-// the hash that sets the seven names apart.
-ShortcutTable make_shortcut_table() {
-  ShortcutTable table{};
-  for (int shift = 0; shift <= 26 && !table.apart; ++shift) {
+// Fills `table` under `key` with the first shift of the hash that sets the
+// seven names apart; false when none does.
+bool fill_shortcut_table(ShortcutTable& table, uint64_t key) {
+  for (int shift = 0; shift <= 26; ++shift) {
     table = ShortcutTable{};
     table.shift = shift;
-    table.apart = true;
-    for (const ShortcutName* named = shortcut_names; named->name && table.apart; ++named) {
+    bool apart = true;
+    for (const ShortcutName* named = shortcut_names; named->name && apart; ++named) {
       size_t length = std::strlen(named->name);
-      uint32_t hash = field_name_hash(named->name, length);
+      uint32_t hash = keyed_name_hash(key, named->name, length);
       ShortcutEntry& entry = table.entry[(hash >> shift) & 63];
-      table.apart = !entry.slot;
+      apart = !entry.slot;
       entry.hash = hash;
       entry.length = static_cast<int32_t>(length);
       std::memcpy(entry.name, named->name, length);
       entry.slot = named->slot;
     }
+    if (apart) return true;
   }
-  return table;
+  return false;
 }
 
-const ShortcutTable shortcut_table = make_shortcut_table();
+ShortcutTable shortcut_table;
+
+// A key no log can know in advance: the system's random source, mixed with
+// the time and where the stack lies (should the source give little); drawn
+// again in the rare case that no shift sets the shortcut names apart, so
+// that the table above is filled for it.
+uint64_t draw_name_hash_key() {
+  std::random_device device;
+  for (uint64_t round = 1;; ++round) {
+    uint64_t key = (static_cast<uint64_t>(device()) << 32) ^ device();
+    auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    key ^= (now + round) * 0x9E3779B97F4A7C15u;
+    key ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&key)) * 0xC2B2AE3D27D4EB4Fu;
+    if (fill_shortcut_table(shortcut_table, key)) return key;
+  }
+}
+
+}  // namespace
+
+extern const uint64_t name_hash_key_value = draw_name_hash_key();
+
+namespace {
 
 // Points the record's shortcut slot for `field`'s name, if it has one, at
 // `field`. The field was made by the reader: its hash and length are set,
 // and its name can be read in whole words.
 void set_shortcut(AdifRecord* record, AdifField* field) {
-  if (!shortcut_table.apart) {
-    for (const ShortcutName* named = shortcut_names; named->name; ++named) {
-      if (is_name(field->name, named->name)) record->*named->slot = field;
-    }
-    return;
-  }
   const ShortcutEntry& entry =
       shortcut_table.entry[(field->name_hash >> shortcut_table.shift) & 63];
   if (entry.hash == field->name_hash && entry.length == field->name_length &&
