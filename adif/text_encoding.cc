@@ -109,8 +109,8 @@ const CodePage code_pages[] = {
     {nullptr, 0, {}, {}},
 };
 
-static_assert(sizeof code_pages / sizeof code_pages[0] <= sizeof AdifReader::page_hits /
-                                                           sizeof AdifReader::page_hits[0],
+static_assert(sizeof code_pages / sizeof code_pages[0] <=
+                  sizeof AdifReader::page_hits / sizeof AdifReader::page_hits[0],
               "a code page without its count of values read in it");
 
 int find_code_page(const char* name) {
