@@ -21,7 +21,7 @@ enum TextEncoding {
 
 // What a file is, judged from its first bytes.
 enum LogKind {
-  LOG_ADIF = 0,  // ADIF text (also anything that is not recognised as something else)
+  LOG_ADIF = 0,  // ADIF text: at least one tag with a length (<NAME:N>), or an <EOH>
   LOG_ADX = 1,   // ADX, the XML form of ADIF
   LOG_OTHER = 2  // not a log: a document, an archive, a picture, a program...
 };
@@ -30,14 +30,20 @@ enum LogKind {
 struct LogIdentity {
   LogKind kind;
   TextEncoding encoding;
-  size_t skip;       // bytes of a byte-order mark to skip before reading
-  const char* what;  // for LOG_OTHER: what the file looks like ("a PDF document")
+  size_t skip;       // bytes to skip before reading: a byte-order mark, or what comes
+                     // before an ADX log's XML (white space, comments)
+  const char* what;  // for LOG_OTHER: what the file looks like ("a PDF document",
+                     // "an XML file with root gpx"; static storage)
 };
 
-// Judges a file from its first `count` bytes (a few KiB are enough): a UTF-16
-// byte-order mark, or the NUL bytes of UTF-16 text, gives a UTF-16 encoding;
-// `<?xml` or `<ADX` at the start an ADX log; the signature of a common
-// document, archive or program, or NUL bytes in 8-bit text, LOG_OTHER.
+// Judges a file from its first `count` bytes (up to 4 KiB are looked at): a
+// UTF-16 byte-order mark, or the NUL bytes of UTF-16 text, gives a UTF-16
+// encoding; the root element ADX after an XML prolog (declaration, comments,
+// DOCTYPE, white space) an ADX log; a tag with a length, or an <EOH>, an ADIF
+// log, whatever free text comes first (even `<?xml`-like); anything else is
+// LOG_OTHER, saying what it looks like: a common document, archive or
+// program by its signature, binary data, an HTML page, an XML file with
+// another root, tags without lengths, or text without a tag.
 LogIdentity identify_log(const unsigned char* bytes, size_t count);
 
 // A code page a log may be written in: the name iconv and Windows share, the

@@ -1,5 +1,6 @@
 // What a log file is and how its text is encoded, judged from its first
 // bytes, and UTF-16 text transcoded to UTF-8 as it is read.
+#include <cstdio>
 #include <cstring>
 
 #include "adif/adif_reader.h"
@@ -44,17 +45,163 @@ TextEncoding guess_utf16(const unsigned char* bytes, size_t count) {
   return TEXT_BYTES;
 }
 
-// True when the text (8-bit, or every other byte of UTF-16) starts, after
-// white space, with "<?xml" or "<ADX", in any case.
-bool starts_as_xml(const unsigned char* bytes, size_t count, size_t step) {
-  char start[6] = {};
-  size_t used = 0;
-  for (size_t i = 0; i < count && used < 5; i += step) {
-    char c = static_cast<char>(bytes[i]);
-    if (used == 0 && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) continue;
-    start[used++] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+// At most this many characters of a file are judged.
+constexpr size_t judged_characters = 4096;
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool is_letter(char c) { return (upper(c) >= 'A' && upper(c) <= 'Z'); }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// True when `text` (of `left` characters) starts with `word`, in any case.
+bool starts_with_word(const char* text, size_t left, const char* word) {
+  size_t size = std::strlen(word);
+  if (left < size) return false;
+  for (size_t i = 0; i < size; ++i) {
+    if (upper(text[i]) != upper(word[i])) return false;
   }
-  return std::strncmp(start, "<?XML", 5) == 0 || std::strncmp(start, "<ADX", 4) == 0;
+  return true;
+}
+
+// True when a tag of the form <NAME:LENGTH> or <NAME:LENGTH:TYPE> starts at
+// `text` (of `left` characters).
+bool is_ADIF_tag(const char* text, size_t left) {
+  size_t at = 1;
+  while (at < left && at < 100 && text[at] != ':' && text[at] != '<' && text[at] != '>' &&
+         static_cast<unsigned char>(text[at]) >= 0x20) {
+    ++at;
+  }
+  if (at == 1 || at >= left || text[at] != ':' || is_space(text[1])) return false;
+  size_t digits = ++at;
+  while (at < left && is_digit(text[at])) ++at;
+  if (at == digits) return false;
+  if (at < left && text[at] == ':') {
+    size_t letters = ++at;
+    while (at < left && is_letter(text[at])) ++at;
+    if (at == letters || at - letters > 3) return false;
+  }
+  return at < left && text[at] == '>';
+}
+
+// What the markup of a text shows.
+struct Markup {
+  bool ADIF_tag;       // a tag with a length: <NAME:LENGTH>
+  bool end_of_header;  // an <EOH>
+  bool bare_tag;       // a tag without a length, such as <CALL>
+  bool prolog_open;    // the text starts with XML markup that runs past the sample
+  bool prolog;         // a declaration, comment or DOCTYPE came before the root
+  char root[24];       // the first element after the XML prolog, or empty
+  size_t start;        // where the XML starts: its declaration, or its first markup
+};
+
+// Skips from `at` past the next `end`; returns the position after it, or `left`.
+size_t skip_past(const char* text, size_t left, size_t at, const char* end) {
+  size_t size = std::strlen(end);
+  for (; at + size <= left; ++at) {
+    if (std::memcmp(text + at, end, size) == 0) return at + size;
+  }
+  return left;
+}
+
+// Reads the XML prolog at the start of `text` (declaration, comments,
+// processing instructions, DOCTYPE, white space) and the root element's name.
+void read_prolog(const char* text, size_t left, Markup& markup) {
+  size_t at = 0;
+  bool started = false;   // markup was met
+  bool declared = false;  // an XML declaration was met
+  for (;;) {
+    while (at < left && is_space(text[at])) ++at;
+    if (at >= left) {
+      markup.prolog_open = started;
+      return;
+    }
+    if (text[at] != '<') return;  // text: no XML
+    if (!declared && starts_with_word(text + at, left - at, "<?xml")) {
+      markup.start = at;
+      declared = true;
+    } else if (!started) {
+      markup.start = at;
+    }
+    started = true;
+    markup.prolog =
+        markup.prolog || (at + 1 < left && (text[at + 1] == '?' || text[at + 1] == '!'));
+    size_t next = at;
+    if (starts_with_word(text + at, left - at, "<?")) {
+      next = skip_past(text, left, at, "?>");
+    } else if (starts_with_word(text + at, left - at, "<!--")) {
+      next = skip_past(text, left, at + 4, "-->");
+    } else if (starts_with_word(text + at, left - at, "<!DOCTYPE")) {
+      size_t close = skip_past(text, left, at, ">");
+      size_t subset = skip_past(text, close, at, "[");
+      next =
+          subset < close ? skip_past(text, left, skip_past(text, left, subset, "]"), ">") : close;
+    } else {
+      size_t length = 0;
+      for (++at; at < left && length + 1 < sizeof markup.root &&
+                 (is_letter(text[at]) || is_digit(text[at]) || text[at] == '_' || text[at] == '-' ||
+                  text[at] == '.');
+           ++at) {
+        markup.root[length++] = text[at];
+      }
+      if (at < left && text[at] == ':') length = 0;  // <NAME:LENGTH>, or a namespace
+      markup.root[length] = '\0';
+      return;
+    }
+    if (next >= left) {
+      markup.prolog_open = true;
+      return;
+    }
+    at = next;
+  }
+}
+
+// Reads what markup `text` (of `left` characters) holds.
+Markup read_markup(const char* text, size_t left) {
+  Markup markup{};
+  read_prolog(text, left, markup);
+  for (size_t at = 0; at < left; ++at) {
+    if (text[at] != '<') continue;
+    if (is_ADIF_tag(text + at, left - at)) {
+      markup.ADIF_tag = true;
+      return markup;
+    }
+    if (starts_with_word(text + at, left - at, "<EOH>")) markup.end_of_header = true;
+    size_t end = at + 1;
+    while (end < left && (is_letter(text[end]) || text[end] == '_')) ++end;
+    if (end > at + 1 && end < left && text[end] == '>') markup.bare_tag = true;
+  }
+  return markup;
+}
+
+// Judges the text `text` (`left` characters; UTF-16 narrowed to one byte a
+// character) as an ADX log, an ADIF log or neither; `start` receives where
+// an ADX log's XML starts.
+LogKind judge_text(const char* text, size_t left, LogIdentity& identity, size_t& start) {
+  Markup markup = read_markup(text, left);
+  start = markup.start;
+  if (starts_with_word(markup.root, sizeof markup.root, "ADX") && !markup.root[3]) return LOG_ADX;
+  if (markup.ADIF_tag || markup.end_of_header) return LOG_ADIF;
+  if (!markup.root[0] && markup.prolog_open) return LOG_ADX;  // the reader will tell
+  static char described[64];
+  static const char* const page_roots[] = {"html", "head", "body"};
+  bool page = false;
+  for (const char* element : page_roots) {
+    page = page || (starts_with_word(markup.root, sizeof markup.root, element) && !markup.root[4]);
+  }
+  if (page) {
+    identity.what = "an HTML page";
+  } else if (markup.root[0] && (markup.prolog || !markup.bare_tag)) {
+    std::snprintf(described, sizeof described, "an XML file with root %s", markup.root);
+    identity.what = described;
+  } else if (markup.bare_tag) {
+    identity.what = "its tags have no lengths, as ADIF fields must";
+  } else {
+    identity.what = "it holds no ADIF tag";
+  }
+  return LOG_OTHER;
 }
 
 // True when more than one byte in ten is a control character that text does
@@ -174,26 +321,43 @@ LogIdentity identify_log(const unsigned char* bytes, size_t count) {
   }
   const unsigned char* text = bytes + identity.skip;
   size_t left = count - identity.skip;
+  char sample[judged_characters];
+  size_t used = 0;
+  size_t step = 1;
   if (identity.encoding != TEXT_BYTES) {
-    size_t first = identity.encoding == TEXT_UTF16LE ? 0 : 1;
-    if (left > first && starts_as_xml(text + first, left - first, 2)) identity.kind = LOG_ADX;
-    return identity;
-  }
-  size_t bom = starts_with(text, left, "\xEF\xBB\xBF", 3) ? 3 : 0;
-  if (starts_as_xml(text + bom, left - bom, 1)) {
-    identity.kind = LOG_ADX;
-    return identity;
-  }
-  for (const Signature* signature = signatures; signature->bytes; ++signature) {
-    if (starts_with(text, left, signature->bytes, signature->size)) {
+    // One byte a character: a character past U+00FF is no markup.
+    step = 2;
+    size_t low = identity.encoding == TEXT_UTF16LE ? 0 : 1;
+    for (size_t i = 0; i + 1 < left && used < sizeof sample; i += 2) {
+      sample[used++] = text[i + 1 - low] ? '?' : static_cast<char>(text[i + low]);
+    }
+  } else {
+    for (const Signature* signature = signatures; signature->bytes; ++signature) {
+      if (starts_with(text, left, signature->bytes, signature->size)) {
+        identity.kind = LOG_OTHER;
+        identity.what = signature->what;
+        return identity;
+      }
+    }
+    if (is_binary(text, left)) {
       identity.kind = LOG_OTHER;
-      identity.what = signature->what;
+      identity.what = "binary data, not text";
       return identity;
     }
+    size_t bom = starts_with(text, left, "\xEF\xBB\xBF", 3) ? 3 : 0;
+    used = left - bom < sizeof sample ? left - bom : sizeof sample;
+    std::memcpy(sample, text + bom, used);
+    if (bom) identity.skip = 3;
   }
-  if (is_binary(text, left)) {
-    identity.kind = LOG_OTHER;
-    identity.what = "binary data, not text";
+  size_t start = 0;
+  identity.kind = judge_text(sample, used, identity, start);
+  // An ADX log is read from its XML on: white space or comments before the
+  // declaration would make it malformed. (A UTF-8 byte-order mark right
+  // before the XML is left to the XML reader.)
+  if (identity.kind == LOG_ADX && start > 0) {
+    identity.skip += start * step;
+  } else if (identity.encoding == TEXT_BYTES) {
+    identity.skip = 0;
   }
   return identity;
 }

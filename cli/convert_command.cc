@@ -16,16 +16,25 @@ const char version_text[] = "ledgerly-convert " LEDGERLY_VERSION "\n";
 
 const char usage_text[] =
     "Usage: ledgerly-convert [OPTION]... INPUT [OUTPUT]\n"
+    "       ledgerly-convert [OPTION]... -o OUTPUT LOG...\n"
     "       ledgerly-convert --help | --version\n"
     "\n"
     "Converts the ADIF or ADX log INPUT (UTF-8, UTF-16 or a code page) into a CSV\n"
     "file or an Excel workbook. OUTPUT defaults to INPUT with its extension\n"
     "replaced by .CSV (.xlsx with --format xlsx). INPUT - reads standard input\n"
-    "(OUTPUT then defaults to -); OUTPUT - writes standard output.\n"
+    "(OUTPUT then defaults to -); OUTPUT - writes standard output. An OUTPUT that\n"
+    "is itself an ADIF or ADX log is never replaced.\n"
     "\n"
+    "With -o (--output), every LOG goes into the one OUTPUT: the columns of all of\n"
+    "them, then the rows of each in turn; messages name the log they are about.\n"
+    "One LOG may be -, standard input.\n"
+    "\n"
+    "  -o, --output OUTPUT the output of every LOG given\n"
     "  --format csv|xlsx   output format; xlsx when OUTPUT ends in .xlsx, else csv\n"
+    "                      (needed for an OUTPUT ending in .ods, .xls, .json, ...)\n"
     "  --columns LIST      the columns to write, in this order (CALL,QSO_DATE,...);\n"
-    "                      a name the log lacks gives an empty column\n"
+    "                      a name that no record has gives an empty column, and a\n"
+    "                      warning\n"
     "  --order log|qso     the columns found: as they first appear in the log (CSV's\n"
     "                      default), or CALL, QSO_DATE, TIME_ON... first and\n"
     "                      application fields last (the workbook's default)\n"
@@ -55,23 +64,28 @@ const char usage_text[] =
     "Standard output cannot be replaced that way: a failed run may leave part of\n"
     "a CSV there.\n"
     "\n"
-    "Exit status: 0 converted; 1 a file could not be opened, read or written,\n"
-    "OUTPUT is INPUT, INPUT is not a log, the log changed while it was being\n"
-    "converted, or memory ran out (the previous OUTPUT is kept); 2 usage error;\n"
-    "3 part of the log is not in the output (a line over 8190 characters, a NUL\n"
-    "byte, malformed XML, or a log that ends inside a record): it holds the\n"
-    "records before that point, and the messages say what is missing; or text\n"
-    "stands outside the tags of a record (the messages show it).\n";
+    "Exit status: 0 converted (a log without QSOs gives an empty table); 1 a file\n"
+    "could not be opened, read or written, OUTPUT is INPUT, INPUT is not a log,\n"
+    "the log changed while it was being converted, or memory ran out (the previous\n"
+    "OUTPUT is kept); 2 usage error, also an OUTPUT that is a log or whose\n"
+    "extension names a format not written; 3 part of the log is not in the output\n"
+    "(a line over 8190 characters, a NUL byte, malformed XML, a log that ends\n"
+    "inside a record or has no <EOR>, a workbook cell cut at 32,767 characters):\n"
+    "it holds the rest, and the messages say what is missing; or text stands\n"
+    "outside the tags of a record (the messages show it).\n";
 
-struct FreeText {
-  void operator()(char* text) const { std::free(text); }
+struct FreeMemory {
+  void operator()(void* memory) const { std::free(memory); }
 };
 
 // The command line, read.
 struct CommandLine {
-  const char* input;
+  const char* input;                                  // the first log
+  std::unique_ptr<const char*[], FreeMemory> inputs;  // every log, in order (first, every argument)
+  int input_count;
   const char* output;
-  std::unique_ptr<char, FreeText> derived;  // the output path made from the input's
+  bool output_named;  // given with -o, so that every other argument is a log
+  std::unique_ptr<char, FreeMemory> derived;  // the output path made from the input's
   OutputOptions options;
   bool format_given;
   bool csv_option_given;
@@ -95,6 +109,21 @@ const char* option_value(const char* name, int argc, char** argv, int& i) {
   return argv[++i];
 }
 
+// Returns what is wrong with the --columns list `list` (the text to show
+// before it), or null: every name, blanks around it aside, must be there.
+const char* column_list_fault(const char* list) {
+  bool name = false;  // the current name has a character that is no blank
+  for (const char* c = list;; ++c) {
+    if (*c == ',' || *c == '\0') {
+      if (!name) return *list ? "an empty column name in --columns " : "no column in --columns";
+      if (*c == '\0') return nullptr;
+      name = false;
+    } else if (*c != ' ' && *c != '\t') {
+      name = true;
+    }
+  }
+}
+
 // Reads one option at argv[i] (moving i past its value); returns -1 when it
 // was understood, or the exit status to stop with.
 int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FILE* err) {
@@ -114,6 +143,11 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
     line.options.decimal_comma = line.csv_option_given = true;
   } else if (std::strcmp(argument, "--no-summary") == 0) {
     line.options.no_summary = true;
+  } else if ((value = option_value("--output", argc, argv, i)) ||
+             (value = option_value("-o", argc, argv, i))) {
+    if (line.output_named) return usage_error(err, "more than one OUTPUT given", "");
+    line.output = value;
+    line.output_named = true;
   } else if ((value = option_value("--format", argc, argv, i))) {
     if (!output_format_named(value, line.options.format)) {
       return usage_error(err, "unknown format ", value);
@@ -125,6 +159,8 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
     if (find_code_page(value) < 0) return usage_error(err, "unknown encoding ", value);
     line.options.encoding = value;
   } else if ((value = option_value("--columns", argc, argv, i))) {
+    const char* fault = column_list_fault(value);
+    if (fault) return usage_error(err, fault, value);
     line.options.columns = value;
   } else if ((value = option_value("--order", argc, argv, i))) {
     if (std::strcmp(value, "log") != 0 && std::strcmp(value, "qso") != 0) {
@@ -145,7 +181,10 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
              i + 1 >= argc &&
              (std::strcmp(argument, "--format") == 0 || std::strcmp(argument, "--columns") == 0 ||
               std::strcmp(argument, "--dates") == 0 || std::strcmp(argument, "--separator") == 0 ||
-              std::strcmp(argument, "--order") == 0 || std::strcmp(argument, "--encoding") == 0)) {
+              std::strcmp(argument, "--output") == 0 || std::strcmp(argument, "--order") == 0 ||
+              std::strcmp(argument, "--encoding") == 0)) {
+    return usage_error(err, "missing value for ", argument);
+  } else if (std::strcmp(argument, "-o") == 0) {
     return usage_error(err, "missing value for ", argument);
   } else {
     return usage_error(err, "unknown option ", argument);
@@ -153,9 +192,61 @@ int read_option(int argc, char** argv, int& i, CommandLine& line, FILE* out, FIL
   return -1;
 }
 
+// Checks the logs of the -o form; returns -1, or the exit status of a usage error.
+int settle_logs(CommandLine& line, FILE* err) {
+  if (line.input_count == 0) return usage_error(err, "no LOG given after -o OUTPUT", "");
+  int dashes = 0;
+  for (int i = 0; i < line.input_count; ++i) dashes += is_dash(line.inputs[i]);
+  if (dashes > 1) return usage_error(err, "standard input (-) given as a LOG more than once", "");
+  line.input = line.inputs[0];
+  return -1;
+}
+
+// Returns true when the existing OUTPUT is the file of INPUT (or of standard
+// input, for INPUT -).
+bool is_the_input(const CommandLine& line, FILE* in) {
+  FileIdentity input{};
+  FileIdentity output{};
+  bool known = is_dash(line.input) ? stream_identity(in, input) : path_identity(line.input, input);
+  return known && path_identity(line.output, output) && same_identity(input, output);
+}
+
+// Refuses an OUTPUT whose extension names a format that is not written;
+// returns -1, or the exit status of the usage error.
+int check_output_name(const CommandLine& line, FILE* in, FILE* err) {
+  const char* extension = line.output ? unwritten_format_extension(line.output) : nullptr;
+  if (!extension || line.format_given) return -1;
+  if (is_log_extension(extension) && !line.output_named) {
+    // The output that is the log itself is refused as such by the conversion.
+    if (is_the_input(line, in)) return -1;
+    std::fprintf(err,
+                 "ledgerly-convert: %s would be the OUTPUT, but a name ending in %s is a log's; "
+                 "nothing was written.\nTo convert several logs into one output: "
+                 "ledgerly-convert -o OUTPUT LOG...\n",
+                 line.output, extension);
+    return EXIT_USAGE;
+  }
+  std::fprintf(err,
+               "ledgerly-convert: OUTPUT %s ends in %s, a format this program does not write; "
+               "give --format csv or --format xlsx to write that anyway\n",
+               line.output, extension);
+  return EXIT_USAGE;
+}
+
 // Fills in what the command line leaves to defaults; returns -1, or the exit
 // status of a usage error.
-int settle(CommandLine& line, FILE* err) {
+int settle(CommandLine& line, FILE* in, FILE* err) {
+  if (line.output_named) {
+    int status = settle_logs(line, err);
+    if (status >= 0) return status;
+  } else if (line.input_count > 2) {
+    return usage_error(err, "too many arguments (several logs go into one output with -o OUTPUT)",
+                       "");
+  } else {
+    if (line.input_count == 2) line.output = line.inputs[1];
+    if (line.input_count > 0) line.input = line.inputs[0];
+    line.input_count = line.input ? 1 : 0;
+  }
   if (!line.input) return usage_error(err, "no INPUT given", "");
   if (!line.format_given && line.output) output_format_of_path(line.output, line.options.format);
   const OutputFormatRow& format = output_format(line.options.format);
@@ -166,6 +257,8 @@ int settle(CommandLine& line, FILE* err) {
   if (line.options.utf8 && !line.options.encoding) {
     return usage_error(err, "--utf8 needs --encoding to say what the log is written in", "");
   }
+  int status = check_output_name(line, in, err);
+  if (status >= 0) return status;
   if (line.output) return -1;
   if (is_dash(line.input)) {
     line.output = "-";
@@ -191,7 +284,12 @@ int settle(CommandLine& line, FILE* err) {
 
 // Reads the command line into `line`; returns -1 to go on, or the exit
 // status to stop with (after --help, --version or a usage error).
-int parse_command_line(int argc, char** argv, CommandLine& line, FILE* out, FILE* err) {
+int parse_command_line(int argc, char** argv, CommandLine& line, FILE* in, FILE* out, FILE* err) {
+  line.inputs.reset(static_cast<const char**>(std::malloc(sizeof(const char*) * argc)));
+  if (!line.inputs) {
+    std::fputs("ledgerly-convert: out of memory; nothing was written\n", err);
+    return EXIT_FAILED;
+  }
   bool options_done = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
@@ -200,15 +298,11 @@ int parse_command_line(int argc, char** argv, CommandLine& line, FILE* out, FILE
     } else if (!options_done && argument[0] == '-' && argument[1] != '\0') {
       int status = read_option(argc, argv, i, line, out, err);
       if (status >= 0) return status;
-    } else if (!line.input) {
-      line.input = argument;
-    } else if (!line.output) {
-      line.output = argument;
     } else {
-      return usage_error(err, "too many arguments", "");
+      line.inputs[line.input_count++] = argument;
     }
   }
-  return settle(line, err);
+  return settle(line, in, err);
 }
 
 // Prints one message as it is found; on a terminal it stands out in reverse video.
@@ -230,55 +324,18 @@ void print_message(void* context, const char* text) {
 
 const char* output_kind(const CommandLine& line) { return output_format(line.options.format).kind; }
 
-// Says why the conversion failed; returns EXIT_FAILED.
+// Says why the conversion failed; returns the exit status.
 int report_failure(FILE* err, const CommandLine& line, const ConversionResult& result) {
-  const char* error = system_error_text(result.error);
-  const char* kept = "; the output was not replaced";
-  switch (result.failure) {
-    case FAILED_NO_INPUT:
-      std::fprintf(err, "ledgerly-convert: Could not open ADIF input file. %s: %s\n", line.input,
-                   error);
-      break;
-    case FAILED_NO_OUTPUT:
-      std::fprintf(err, "ledgerly-convert: Could not open %s output file. %s: %s\n",
-                   output_kind(line), line.output, result.detail[0] ? result.detail : error);
-      break;
-    case FAILED_SAME_FILE:
-      std::fprintf(err,
-                   "ledgerly-convert: Output CSV file is the same as the input ADIF file: %s\n",
-                   line.output);
-      break;
-    case FAILED_NOT_A_LOG:
-      std::fprintf(err,
-                   "ledgerly-convert: %s is not an ADIF or ADX log (%s); nothing was written\n",
-                   line.input, result.detail);
-      break;
-    case FAILED_READING:
-      std::fprintf(err, "ledgerly-convert: Could not read ADIF input file. %s: %s%s\n", line.input,
-                   result.detail[0] ? result.detail : error, kept);
-      break;
-    case FAILED_LOG_CHANGED:
-      std::fprintf(err,
-                   "ledgerly-convert: the log %s changed while it was being converted%s; "
-                   "convert it again when nothing is writing to it\n",
-                   line.input, kept);
-      break;
-    case FAILED_OUT_OF_MEMORY:
-      std::fprintf(err, "ledgerly-convert: out of memory%s\n", kept);
-      break;
-    case FAILED_WRITING:
-      std::fprintf(err, "ledgerly-convert: Could not write %s output file. %s: %s%s\n",
-                   output_kind(line), line.output, result.detail[0] ? result.detail : error,
-                   is_dash(line.output) ? "" : kept);
-      break;
-    case FAILED_TOO_WIDE:
-    case FAILED_STOPPED:
-    case FAILED_NO_RECORDS:
-    case FAILED_NOTHING:
-      std::fprintf(err, "ledgerly-convert: %s%s\n", result.detail, kept);
-      break;
+  const char* input =
+      result.log >= 0 && result.log < line.input_count ? line.inputs[result.log] : line.input;
+  char text[1024];
+  compose_failure_line(result, line.options.format, input, line.output, text, sizeof text);
+  std::fprintf(err, "ledgerly-convert: %s\n", text);
+  if (result.failure != FAILED_OUTPUT_IS_LOG) return EXIT_FAILED;
+  if (!line.output_named) {
+    std::fputs("To convert several logs into one output: ledgerly-convert -o OUTPUT LOG...\n", err);
   }
-  return EXIT_FAILED;
+  return EXIT_USAGE;
 }
 
 // Says how the conversion ended; returns the exit status.
@@ -292,6 +349,12 @@ int report(FILE* err, const CommandLine& line, const Printer& printer,
       std::fprintf(err, "%s\n", summary);
     }
   }
+  if (result.records == 0 && result.status == CONVERSION_DONE) {
+    std::fprintf(err, "%s; the %s is an empty table\n",
+                 line.input_count > 1 ? "The logs hold no QSOs" : "The log holds no QSOs",
+                 output_kind(line));
+    return EXIT_CONVERTED;
+  }
   std::fprintf(err, "Converted %0d ADIF records to %s\n", result.records,
                output_format(line.options.format).done_text);
   if (result.status == CONVERSION_DONE) return EXIT_CONVERTED;
@@ -304,8 +367,7 @@ int report(FILE* err, const CommandLine& line, const Printer& printer,
     return EXIT_STOPPED;
   }
   std::fprintf(err,
-               "ledgerly-convert: stopped early (see the messages above); "
-               "the %s holds only the records before it\n",
+               "ledgerly-convert: part of the log is not in the %s; the messages above say what\n",
                output_kind(line));
   return EXIT_STOPPED;
 }
@@ -314,10 +376,13 @@ int report(FILE* err, const CommandLine& line, const Printer& printer,
 
 int run_convert_command(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   CommandLine line{};
-  int status = parse_command_line(argc, argv, line, out, err);
+  int status = parse_command_line(argc, argv, line, in, out, err);
   if (status >= 0) return status;
   ConversionRequest request{};
   request.input_path = line.input;
+  request.input_paths = line.inputs.get();
+  request.input_count = line.input_count;
+  request.keep_logs = true;
   request.output_path = line.output;
   request.standard_input = in;
   request.standard_output = out;

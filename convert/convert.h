@@ -56,7 +56,8 @@ enum ConversionFailure {
   FAILED_WRITING,        // the output could not be written whole (`error`, `detail`)
   FAILED_TOO_WIDE,       // a workbook cannot hold that many columns
   FAILED_STOPPED,        // the caller asked the conversion to stop (MessageSink::stop)
-  FAILED_NO_RECORDS      // the log held no record (only when the request needs records)
+  FAILED_NO_RECORDS,     // the log held no record (only when the request needs records)
+  FAILED_OUTPUT_IS_LOG   // the output named is an ADIF or ADX log, kept (see keep_logs)
 };
 
 // The outcome of a conversion: what happened and, on failure, what failed and why.
@@ -69,6 +70,8 @@ struct ConversionResult {
   char detail[160];         // more on a failure, for the user (may be empty)
   ValueReadings recovered;  // values read whole although their lengths were counted otherwise
   int64_t stray_records;    // records with text outside their tags (each has its message)
+  int log;                  // of several logs, the one a failure concerns (from 0)
+  LogKind kind;             // what that log is, when known (ADIF until identified)
 };
 
 // Writes into `text` (of `size` bytes) the line that says how many values
@@ -94,6 +97,30 @@ enum ColumnOrder {
   ORDER_LOG = 1,      // as the names first appear in the log
   ORDER_QSO = 2       // the QSO's own columns first, application fields last
 };
+
+// Returns "ADIF" or "ADX", as failure texts name a log of `kind`.
+const char* log_kind_name(LogKind kind);
+
+// Returns "CSV" or "workbook", as failure texts name an output of `format`.
+const char* output_format_name(OutputFormat format);
+
+// Returns the kind of the log that the failure of `result` concerns: what it
+// was found to be or, when it could not be opened, what the extension of its
+// name `input` says.
+LogKind failed_log_kind(const ConversionResult& result, const char* input);
+
+// Writes into `text` (`size` bytes) the sentence that says why `result`
+// failed, as the window shows it ("Could not open ADX input file."), naming
+// the output's format and the kind of the log concerned (the log `input`,
+// when it could not be opened, by its extension).
+void compose_failure_sentence(const ConversionResult& result, OutputFormat format,
+                              const char* input, char* text, size_t size);
+
+// Writes into `text` (`size` bytes) the command line's line for the failure
+// of `result`: the sentence, the file concerned (the log `input` or the
+// output `output`, "-" for standard output) and the system's reason.
+void compose_failure_line(const ConversionResult& result, OutputFormat format, const char* input,
+                          const char* output, char* text, size_t size);
 
 // How a conversion writes its output.
 struct OutputOptions {
@@ -126,12 +153,14 @@ struct MessageSink {
   // Set by another thread to stop the conversion at its next report: it then
   // fails with FAILED_STOPPED and writes nothing. Null when it cannot be stopped.
   const std::atomic<bool>* stop;
+  const char* source;  // set by the conversion of several logs: the one each message is from
 };
 
 // The log a conversion reads: the reader of its kind over one stream, which
 // must be repositionable.
 struct LogSource {
-  FILE* input;  // the caller's; read from, rewound, never closed here
+  FILE* input;       // the caller's; read from, rewound, never closed here
+  const char* name;  // what messages call it when there are several logs (the caller's)
   LogIdentity identity;
   const LogSourceKind* kind;  // the reader's functions (see adif/log_source.h)
   void* reader;
@@ -163,21 +192,33 @@ struct OutputTarget {
 ConversionResult convert_log(LogSource& source, OutputTarget& target, const OutputOptions& options,
                              MessageSink& sink);
 
+// Converts the `count` logs of `sources` into the one `target` as
+// convert_log does one: pass 1 over every log finds the columns of all of
+// them, the header is written, pass 2 writes the rows of each log in turn.
+// With more than one log every message names its log (LogSource::name), and
+// a failure says which log it concerns (ConversionResult::log).
+ConversionResult convert_logs(LogSource* sources, int count, OutputTarget& target,
+                              const OutputOptions& options, MessageSink& sink);
+
 // What a user asks a conversion to do.
 struct ConversionRequest {
-  const char* input_path;   // the log, or "-" for `standard_input`
-  const char* output_path;  // the output, or "-" for `standard_output`
-  FILE* standard_input;     // the command line's standard streams; null in the window
+  const char* input_path;  // the log, or "-" for `standard_input`, when `input_paths` is null
+  const char* const* input_paths;  // or the logs to convert into one output, in order
+  int input_count;                 // paths in `input_paths`
+  const char* output_path;         // the output, or "-" for `standard_output`
+  FILE* standard_input;            // the command line's standard streams; null in the window
   FILE* standard_output;
   OutputOptions options;
   bool needs_records;  // a log without records fails (FAILED_NO_RECORDS), keeping the output
+  bool keep_logs;      // refuse an existing output that is itself an ADIF or ADX log
 };
 
-// Runs a conversion as both programs do: opens the log in binary (copying it
-// to a temporary file when it cannot be read twice from its start), refuses
-// an output that is the log itself and an input that is not a log, converts
-// it into a temporary file beside the output and puts that in place only when
-// the conversion did not fail. Messages go to `sink`.
+// Runs a conversion as both programs do: opens each log in binary (copying
+// one to a temporary file when it cannot be read twice from its start),
+// refuses an output that is one of the logs, an input that is not a log and,
+// with `keep_logs`, an output that is a log, converts them into a temporary
+// file beside the output and puts that in place only when the conversion did
+// not fail. Messages go to `sink`.
 ConversionResult run_conversion(const ConversionRequest& request, MessageSink& sink);
 
 // Slots a new ColumnList starts with (the first null slot ends the table).
@@ -262,15 +303,15 @@ bool QSO_date_has_month(int date);
 // False when memory runs out (nothing is added).
 bool add_message(int list, MessageLog& log, const char* text);
 
-// Adds a reader message to list 2, prefixed with the record's call sign, date
-// and time and cut to 79 characters; texts with "Truncated" and texts without a
-// record are added whole. `record` may be null. False when memory runs out.
+// Adds a reader message to list 2 as compose_record_message gives it.
+// `record` may be null. False when memory runs out.
 bool add_record_message(MessageLog& log, const AdifRecord* record, const char* text);
 
 // Returns the text of a reader message about `record` as the log shows it:
-// prefixed with the record's call sign, date and time and cut to 79
-// characters in `composed` (80 bytes), or `text` itself (for texts with
-// "Truncated" and when `record` is null).
+// prefixed with what the record has of its call sign, date and time ("K1ABC
+// on 20240105 at 0930: ", "K1ABC: ", "QSO on 20240105: ") and cut to 79
+// characters in `composed` (80 bytes), or `text` itself, whole (for texts
+// with "Truncated", when `record` is null or has none of the three).
 const char* compose_record_message(const AdifRecord* record, const char* text, char* composed);
 
 // Releases every line of the three lists; the log is empty afterwards.
@@ -285,3 +326,12 @@ bool derive_CSV_path(const char* input, char* output, size_t size);
 // Returns true when `path` ends in .xlsx, in any case: the output is then a
 // workbook unless the user says otherwise.
 bool is_workbook_path(const char* path);
+
+// Returns the extension (".ods", ".adi", ...) that ends `path`, in any case,
+// when it promises a format that is not written (a log's, another
+// spreadsheet's), as a static text; null for any other name.
+const char* unwritten_format_extension(const char* path);
+
+// Returns true when `extension`, a result of unwritten_format_extension, is
+// that of a log (.adi, .adif, .adx).
+bool is_log_extension(const char* extension);

@@ -10,8 +10,9 @@ namespace {
 // Longest composed record message, terminator included.
 constexpr size_t record_message_bytes = 80;
 
-const char* value_or_empty(const AdifField* field) {
-  return field && field->value ? field->value : "";
+// The value of `field`, or null when there is none or it is empty.
+const char* value_of(const AdifField* field) {
+  return field && field->value && field->value[0] ? field->value : nullptr;
 }
 
 }  // namespace
@@ -34,8 +35,13 @@ bool add_message(int list, MessageLog& log, const char* text) {
 
 const char* compose_record_message(const AdifRecord* record, const char* text, char* composed) {
   if (!record || std::strstr(text, "Truncated")) return text;
-  std::snprintf(composed, record_message_bytes, "%s on %s at %s: %s", value_or_empty(record->call),
-                value_or_empty(record->qso_date), value_or_empty(record->time_on), text);
+  const char* call = value_of(record->call);
+  const char* date = value_of(record->qso_date);
+  const char* time = value_of(record->time_on);
+  if (!call && !date && !time) return text;
+  // "CALL on DATE at TIME: text", without the parts the record lacks.
+  std::snprintf(composed, record_message_bytes, "%s%s%s%s%s: %s", call ? call : "QSO",
+                date ? " on " : "", date ? date : "", time ? " at " : "", time ? time : "", text);
   return composed;
 }
 

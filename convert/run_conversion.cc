@@ -1,7 +1,8 @@
-// The conversion as both programs run it: the log opened in binary and made
+// The conversion as both programs run it: each log opened in binary and made
 // readable twice, told apart (ADIF, UTF-16, ADX, or not a log), checked
-// against the output, converted, and the output put in place only when
-// complete, so that a failure never costs the user the previous output.
+// against the output (never the log itself, nor, when asked, any other log),
+// converted, and the output put in place only when complete, so that a
+// failure never costs the user a log or the previous output.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,30 +29,46 @@ struct FreeText {
   void operator()(char* text) const { std::free(text); }
 };
 
+// One log of a run.
+struct RunInput {
+  const char* path;       // as given; "-" for standard input
+  FILE* opened;           // the log, when opened here
+  FILE* spooled;          // its temporary copy, when it could not be read twice
+  FILE* stream;           // what is converted: the log or its copy
+  FileIdentity identity;  // which file it is
+  FileStamp before;       // its size and times before the conversion
+  LogIdentity kind;       // what it is and how it is encoded
+};
+
 // The streams of one run, closed however it ends.
 struct RunFiles {
   std::unique_ptr<char[]> buffer;  // the CSV stream's buffer; outlives the streams
-  FILE* opened = nullptr;          // the log, when opened here
-  FILE* spooled = nullptr;         // its temporary copy, when it could not be read twice
-  OutputFile output{};             // the output being written, unless standard output
-  OutputFile piped{};              // a file-writing format's output for standard output or a
-                                   // device, until copied there
+  std::unique_ptr<RunInput[]> inputs;
+  std::unique_ptr<LogSource[]> sources;  // the reader of each input
+  int input_count = 0;
+  OutputFile output{};  // the output being written, unless standard output
+  OutputFile piped{};   // a file-writing format's output for standard output or a
+                        // device, until copied there
   ~RunFiles() {
-    if (opened) std::fclose(opened);
-    if (spooled) std::fclose(spooled);
+    for (int i = 0; i < input_count; ++i) {
+      RunInput& input = inputs[i];
+      close_log_source(sources[i]);
+      if (input.opened) std::fclose(input.opened);
+      if (input.spooled) std::fclose(input.spooled);
+    }
     output_file_discard(output);
     output_file_discard(piped);
   }
 };
 
 // Opens the log. Returns its stream, or null after `fail`.
-FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& identity,
+FILE* open_log(const ConversionRequest& request, RunInput& log, FileIdentity& identity,
                ConversionResult& result) {
   FILE* input = request.standard_input;
-  if (is_dash(request.input_path)) {
+  if (is_dash(log.path)) {
     if (input) set_binary_mode(input);
   } else {
-    input = files.opened = open_file(request.input_path, "rb");
+    input = log.opened = open_file(log.path, "rb");
   }
   if (!input) {
     fail_conversion(result, FAILED_NO_INPUT, errno ? errno : EBADF, nullptr);
@@ -66,7 +83,7 @@ FILE* open_log(const ConversionRequest& request, RunFiles& files, FileIdentity& 
 // then makes it readable twice from its start: a stream that cannot be (a
 // pipe, a device) is copied, those first bytes and the rest, to a temporary
 // file. Returns the stream to convert, or null after `fail`.
-FILE* identify(FILE* input, RunFiles& files, LogIdentity& identity, ConversionResult& result) {
+FILE* identify(FILE* input, RunInput& log, LogIdentity& identity, ConversionResult& result) {
   bool twice = is_regular_file_at_start(input);
   unsigned char head[identify_bytes];
   size_t got = std::fread(head, 1, sizeof head, input);
@@ -86,8 +103,8 @@ FILE* identify(FILE* input, RunFiles& files, LogIdentity& identity, ConversionRe
   if (twice) return input;
   int error = 0;
   bool read_failed = false;
-  files.spooled = spool_to_temporary_file(head, got, input, error, read_failed);
-  if (!files.spooled) {
+  log.spooled = spool_to_temporary_file(head, got, input, error, read_failed);
+  if (!log.spooled) {
     char detail[120] = "";  // a full temporary folder says why
     if (!read_failed) {
       std::snprintf(detail, sizeof detail, "no temporary copy of the log could be made: %s",
@@ -95,7 +112,7 @@ FILE* identify(FILE* input, RunFiles& files, LogIdentity& identity, ConversionRe
     }
     fail_conversion(result, FAILED_READING, error, detail);
   }
-  return files.spooled;
+  return log.spooled;
 }
 
 // True when the output is the log itself: the same file by identity, however
@@ -224,6 +241,77 @@ void finish_output(const ConversionRequest& request, RunFiles& files, Conversion
   }
 }
 
+// True when the existing output `path` is itself an ADIF or ADX log (a
+// regular file only: a FIFO or a device is never opened to look).
+bool output_is_a_log(const char* path) {
+  if (is_dash(path) || !is_regular_path(path)) return false;
+  FILE* file = open_file(path, "rb");
+  if (!file) return false;
+  unsigned char head[identify_bytes];
+  size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  return got > 0 && identify_log(head, got).kind != LOG_OTHER;
+}
+
+// Opens, checks and identifies each log of the request; false after `fail`.
+bool open_logs(const ConversionRequest& request, RunFiles& files, ConversionResult& result) {
+  for (int i = 0; i < files.input_count; ++i) {
+    RunInput& input = files.inputs[i];
+    result.log = i;
+    FILE* opened = open_log(request, input, input.identity, result);
+    if (!opened) return false;
+    // Identified first, so that a refusal names what the log is; nothing has
+    // been written yet.
+    input.stream = identify(opened, input, input.kind, result);
+    if (!input.stream) return false;
+    result.kind = input.kind.kind;
+    if (output_is_input(request, input.identity)) {
+      fail_conversion(result, FAILED_SAME_FILE, 0, nullptr);
+      return false;
+    }
+    stream_stamp(input.stream, input.before);
+  }
+  return true;
+}
+
+// Makes a reader for each log; false after `fail`.
+bool open_sources(const ConversionRequest& request, RunFiles& files, ConversionResult& result) {
+  int code_page = request.options.encoding ? find_code_page(request.options.encoding) : -1;
+  for (int i = 0; i < files.input_count; ++i) {
+    RunInput& input = files.inputs[i];
+    if (!open_log_source(files.sources[i], input.stream, input.kind, code_page)) {
+      fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+      return false;
+    }
+    files.sources[i].name = is_dash(input.path) ? "standard input" : input.path;
+  }
+  return true;
+}
+
+// Checks each log after the conversion: unchanged, holding a tag, and
+// holding records when the request needs them.
+void check_logs(const ConversionRequest& request, RunFiles& files, ConversionResult& result) {
+  for (int i = 0; i < files.input_count && result.status != CONVERSION_FAILED; ++i) {
+    RunInput& input = files.inputs[i];
+    // A log whose first line already stopped the conversion has shown no tag
+    // either; it is reported as the truncated log it is.
+    bool tagless = input.kind.kind == LOG_ADIF && log_source_state(files.sources[i]).tags == 0 &&
+                   result.status == CONVERSION_DONE;
+    FileStamp after{};
+    stream_stamp(input.stream, after);
+    result.log = i;
+    result.kind = input.kind.kind;
+    if (input.before.known && !same_stamp(input.before, after)) {
+      fail_conversion(result, FAILED_LOG_CHANGED, 0, nullptr);
+    } else if (tagless) {
+      fail_conversion(result, FAILED_NOT_A_LOG, 0, "it holds no ADIF tag");
+    }
+  }
+  if (result.status != CONVERSION_FAILED && request.needs_records && result.records == 0) {
+    fail_conversion(result, FAILED_NO_RECORDS, 0, nullptr);
+  }
+}
+
 }  // namespace
 
 ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sink) {
@@ -236,44 +324,30 @@ ConversionResult run_conversion(const ConversionRequest& given, MessageSink& sin
   ConversionResult result{};
   result.end = ADIF_EOF;
   RunFiles files;
-  FileIdentity input_identity{};
-  FILE* input = open_log(request, files, input_identity, result);
-  if (!input) return result;
-  if (output_is_input(request, input_identity)) {
-    fail_conversion(result, FAILED_SAME_FILE, 0, nullptr);
+  int count = request.input_paths ? request.input_count : 1;
+  files.inputs.reset(new (std::nothrow) RunInput[count > 0 ? count : 1]());
+  files.sources.reset(new (std::nothrow) LogSource[count > 0 ? count : 1]());
+  if (!files.inputs || !files.sources) {
+    fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
     return result;
   }
-  LogIdentity identity{};
-  input = identify(input, files, identity, result);
-  if (!input) return result;
-  FileStamp before{};
-  stream_stamp(input, before);
+  files.input_count = count;
+  for (int i = 0; i < count; ++i) {
+    files.inputs[i].path = request.input_paths ? request.input_paths[i] : request.input_path;
+  }
+  if (!open_logs(request, files, result)) return result;
+  if (request.keep_logs && output_is_a_log(request.output_path)) {
+    fail_conversion(result, FAILED_OUTPUT_IS_LOG, 0, nullptr);
+    return result;
+  }
   OutputTarget target{};
   if (!begin_output(request, files, target, result)) return result;
-  LogSource source{};
-  int code_page = request.options.encoding ? find_code_page(request.options.encoding) : -1;
-  if (!open_log_source(source, input, identity, code_page)) {
-    fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+  if (!open_sources(request, files, result)) {
     output_format(target.format).discard(target.writer);
     return result;
   }
-  result = convert_log(source, target, request.options, sink);
-  // A log whose first line already stopped the conversion has shown no tag
-  // either; it is reported as the truncated log it is.
-  bool tagless =
-      identity.kind == LOG_ADIF && log_source_state(source).tags == 0 && result.end == ADIF_EOF;
-  close_log_source(source);
-  FileStamp after{};
-  stream_stamp(input, after);
-  if (result.status != CONVERSION_FAILED) {
-    if (before.known && !same_stamp(before, after)) {
-      fail_conversion(result, FAILED_LOG_CHANGED, 0, nullptr);
-    } else if (tagless) {
-      fail_conversion(result, FAILED_NOT_A_LOG, 0, "it holds no ADIF tag");
-    } else if (request.needs_records && result.records == 0) {
-      fail_conversion(result, FAILED_NO_RECORDS, 0, nullptr);
-    }
-  }
+  result = convert_logs(files.sources.get(), count, target, request.options, sink);
+  check_logs(request, files, result);
   finish_output(request, files, result);
   return result;
 }

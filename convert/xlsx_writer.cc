@@ -34,7 +34,8 @@ uint32_t xlsx_rows_per_sheet = LXW_ROW_MAX;
 
 namespace {
 
-constexpr int32_t max_columns = LXW_COL_MAX;                // 16,384
+constexpr int32_t max_columns = xlsx_max_columns;
+static_assert(max_columns == LXW_COL_MAX, "a worksheet's columns");
 constexpr uint32_t max_characters = 32767;                  // of one cell's text
 constexpr int32_t measured_rows = 100;                      // records the column widths look at
 constexpr int32_t widest_column = 60;                       // in characters
@@ -315,17 +316,20 @@ bool write_typed_cell(XlsxWriter& writer, int32_t column, const AdifField* field
   return write_date_time_cell(writer, column, value, length, status);
 }
 
-// Adds "<NAME:length>" of a value cut to fit a cell to the record's message.
+// Adds "<NAME:length>" of a value cut to fit a cell to the record's message,
+// the names first so that a message shortened for display still shows them.
 // False when memory runs out for it (the message is then gone).
 bool note_cut(const AdifField* field, char*& message) {
-  if (!message) {
-    set_slot_message(message, "Value over %u characters cut in the workbook: <%s:%d>",
-                     max_characters, field->name, static_cast<int>(field->length));
-    return message != nullptr;
-  }
   char* earlier = message;
   message = nullptr;
-  set_slot_message(message, "%s <%s:%d>", earlier, field->name, static_cast<int>(field->length));
+  int kept = 0;  // the names of the fields cut before, without the end of the text
+  if (earlier) {
+    const char* end = std::strstr(earlier, " cut to ");
+    kept = static_cast<int>(end ? end - earlier : std::strlen(earlier));
+  }
+  set_slot_message(message, "%.*s%s<%s:%d> cut to %u characters in the workbook", kept,
+                   earlier ? earlier : "", earlier ? " " : "", field->name,
+                   static_cast<int>(field->length), max_characters);
   std::free(earlier);
   return message != nullptr;
 }

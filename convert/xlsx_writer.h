@@ -15,6 +15,9 @@
 
 struct LogSurvey;
 
+// Columns a worksheet holds.
+constexpr int32_t xlsx_max_columns = 16384;
+
 // One workbook being written; opaque.
 struct XlsxWriter;
 

@@ -285,31 +285,38 @@ int check_conversion_paths(const char* input_path, const char* output_path) {
 }
 
 int failure_string(const ConversionResult& result) {
-  switch (result.failure) {
-    case FAILED_NO_INPUT:
-      return IDS_INPUT_OPEN_FAILED;
-    case FAILED_NO_OUTPUT:
-      return IDS_OUTPUT_OPEN_FAILED;
-    case FAILED_SAME_FILE:
-      return IDS_SAME_FILE;
-    case FAILED_NOT_A_LOG:
-      return IDS_NOT_A_LOG;
-    case FAILED_READING:
-      return IDS_READ_FAILED;
-    case FAILED_LOG_CHANGED:
-      return IDS_LOG_CHANGED;
-    case FAILED_OUT_OF_MEMORY:
-      return IDS_OUT_OF_MEMORY;
-    case FAILED_NO_RECORDS:
-      return IDS_NO_RECORDS;
-    case FAILED_TOO_WIDE:
-      return IDS_TOO_WIDE;
-    case FAILED_WRITING:
-    case FAILED_STOPPED:
-    case FAILED_NOTHING:
-      break;
+  // The string of each failure by output format and log kind, as
+  // compose_failure_sentence words it: CSV from ADIF, CSV from ADX, workbook
+  // from ADIF, workbook from ADX.
+  static const struct {
+    ConversionFailure failure;
+    int strings[4];
+  } rows[] = {
+      {FAILED_NO_INPUT,
+       {IDS_INPUT_OPEN_FAILED, IDS_ADX_OPEN_FAILED, IDS_INPUT_OPEN_FAILED, IDS_ADX_OPEN_FAILED}},
+      {FAILED_NO_OUTPUT,
+       {IDS_OUTPUT_OPEN_FAILED, IDS_OUTPUT_OPEN_FAILED, IDS_WORKBOOK_OPEN_FAILED,
+        IDS_WORKBOOK_OPEN_FAILED}},
+      {FAILED_SAME_FILE,
+       {IDS_SAME_FILE, IDS_SAME_FILE_ADX, IDS_WORKBOOK_SAME_FILE, IDS_WORKBOOK_SAME_FILE_ADX}},
+      {FAILED_NOT_A_LOG, {IDS_NOT_A_LOG, IDS_NOT_A_LOG, IDS_NOT_A_LOG, IDS_NOT_A_LOG}},
+      {FAILED_READING,
+       {IDS_READ_FAILED, IDS_ADX_READ_FAILED, IDS_READ_FAILED, IDS_ADX_READ_FAILED}},
+      {FAILED_LOG_CHANGED, {IDS_LOG_CHANGED, IDS_ADX_CHANGED, IDS_LOG_CHANGED, IDS_ADX_CHANGED}},
+      {FAILED_OUT_OF_MEMORY,
+       {IDS_OUT_OF_MEMORY, IDS_ADX_OUT_OF_MEMORY, IDS_OUT_OF_MEMORY, IDS_ADX_OUT_OF_MEMORY}},
+      {FAILED_NO_RECORDS, {IDS_NO_RECORDS, IDS_NO_RECORDS, IDS_NO_RECORDS, IDS_NO_RECORDS}},
+      {FAILED_TOO_WIDE, {IDS_TOO_WIDE, IDS_TOO_WIDE, IDS_TOO_WIDE, IDS_TOO_WIDE}},
+      {FAILED_OUTPUT_IS_LOG,
+       {IDS_OUTPUT_IS_LOG, IDS_OUTPUT_IS_LOG, IDS_OUTPUT_IS_LOG, IDS_OUTPUT_IS_LOG}},
+  };
+  OutputFormat format = chosen_format(front_end.output_path, front_end.output_type);
+  int column = (format == FORMAT_XLSX ? 2 : 0) +
+               (failed_log_kind(result, front_end.input_path) == LOG_ADX ? 1 : 0);
+  for (const auto& row : rows) {
+    if (row.failure == result.failure) return row.strings[column];
   }
-  return IDS_WRITE_FAILED;
+  return column >= 2 ? IDS_WORKBOOK_WRITE_FAILED : IDS_WRITE_FAILED;
 }
 
 ConversionResult convert_files(const char* input_path, const char* output_path, OutputFormat format,

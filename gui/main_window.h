@@ -191,7 +191,9 @@ int check_conversion_paths(const char* input_path, const char* output_path);
 ConversionResult convert_files(const char* input_path, const char* output_path, OutputFormat format,
                                MessageSink& sink);
 
-// Returns the IDS_ string that tells the user why the conversion failed.
+// Returns the IDS_ string that tells the user why the conversion failed, in
+// the words of compose_failure_sentence: for the output's format (see
+// chosen_format, from front_end) and the kind of log.
 int failure_string(const ConversionResult& result);
 
 // Shows why the conversion failed in an error box: the failure's string, or,

@@ -29,6 +29,16 @@
 #define IDS_REPLACE 1062
 #define IDS_NO_RECORDS 1063
 #define IDS_IN_USE 1064
+#define IDS_ADX_OPEN_FAILED 1035
+#define IDS_WORKBOOK_OPEN_FAILED 1036
+#define IDS_SAME_FILE_ADX 1037
+#define IDS_WORKBOOK_SAME_FILE 1038
+#define IDS_WORKBOOK_SAME_FILE_ADX 1039
+#define IDS_WORKBOOK_WRITE_FAILED 1040
+#define IDS_ADX_READ_FAILED 1041
+#define IDS_ADX_CHANGED 1042
+#define IDS_ADX_OUT_OF_MEMORY 1043
+#define IDS_OUTPUT_IS_LOG 1044
 
 // <windows.h> names a stock cursor IDC_HELP; the program uses no such cursor,
 // and here the name is the Help button's.

@@ -54,6 +54,11 @@ bool same_stamp(const FileStamp& a, const FileStamp& b);
 // read twice from its start.
 bool is_regular_file_at_start(FILE* stream);
 
+// Returns true when `path` names an existing regular file (a symbolic link
+// to one included), which can be opened and read without waiting, as a FIFO
+// or a device could make it.
+bool is_regular_path(const char* path);
+
 // Copies the `head_size` bytes at `head` (those already read from `source`)
 // and then what remains of `source` into a new temporary file in the
 // temporary folder that the system removes once it is closed, and returns it

@@ -57,6 +57,11 @@ bool is_regular_file_at_start(FILE* stream) {
          lseek(descriptor, 0, SEEK_CUR) == 0 && ftello(stream) == 0;
 }
 
+bool is_regular_path(const char* path) {
+  struct stat info {};
+  return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool temporary_folder(char* folder, size_t size) {
   const char* path = getenv("TMPDIR");
   if (!path || !*path) path = "/tmp";

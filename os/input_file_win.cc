@@ -73,6 +73,16 @@ bool is_regular_file_at_start(FILE* stream) {
          _lseeki64(_fileno(stream), 0, SEEK_CUR) == 0 && _ftelli64(stream) == 0;
 }
 
+bool is_regular_path(const char* path) {
+  HANDLE file =
+      CreateFileW(wide_path(path).get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool regular = GetFileType(file) == FILE_TYPE_DISK;
+  CloseHandle(file);
+  return regular;
+}
+
 bool temporary_folder(char* folder, size_t size) {
   wchar_t wide[MAX_PATH + 1];
   DWORD units = GetTempPathW(MAX_PATH + 1, wide);

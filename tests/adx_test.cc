@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "adif/adif_reader.h"
 #include "adif/adx_reader.h"
 #include "tests/test_streams.h"
 
@@ -266,6 +267,45 @@ TEST(AdxReader, RecognisesTheStartOfAnAdxDocument) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(looks_like_ADX(row.bytes.data(), row.bytes.size()), row.adx) << row.bytes;
+  }
+}
+
+// What a file's first 4 KiB make of it, for the shapes that the command-line
+// table (tests/doors) does not show; `skip` is where reading starts.
+TEST(IdentifyLog, TellsLogsFromOtherMarkupByTheirFirstBytes) {
+  const std::string comment_past_sample = "<!--" + std::string(5000, ' ') + "-->\n<ADX></ADX>";
+  struct Row {
+    const char* what;
+    std::string bytes;
+    LogKind kind;
+    size_t skip;
+    const char* said;  // LOG_OTHER: what it looks like
+  } rows[] = {
+      {"DOCTYPE with an internal subset", "<!DOCTYPE ADX [<!ENTITY a \"b\">]>\n<ADX>", LOG_ADX, 0,
+       ""},
+      {"byte-order mark, blank line, declaration", "\xEF\xBB\xBF\r\n<?xml version=\"1.0\"?><ADX>",
+       LOG_ADX, 5, ""},
+      {"byte-order mark right before the XML", "\xEF\xBB\xBF<ADX>", LOG_ADX, 0, ""},
+      {"comment before the declaration", "<!-- x -->\n<?xml version=\"1.0\"?><ADX>", LOG_ADX, 11,
+       ""},
+      {"UTF-16BE with a mark and blanks first", "\xFE\xFF" + utf16("  <ADX>", true), LOG_ADX, 6,
+       ""},
+      {"a prolog longer than what is judged", comment_past_sample, LOG_ADX, 0, ""},
+      {"tag names with blanks and a type", "<Seq (R):3:N>001<EOR>", LOG_ADIF, 0, ""},
+      {"a header without a record", "Export of an empty log\n<eoh>\n", LOG_ADIF, 0, ""},
+      {"a tag after a 4 KiB header", std::string(4096, 'x') + "<CALL:4>W1AW<EOR>", LOG_OTHER, 0,
+       "it holds no ADIF tag"},
+      {"HTML without a DOCTYPE", "<html><body>Error 500</body></html>", LOG_OTHER, 0,
+       "an HTML page"},
+      {"a colon and digits inside an attribute", "<?xml version=\"1.0\"?><svg width=\"x:5\">",
+       LOG_OTHER, 0, "an XML file with root svg"},
+  };
+  for (const Row& row : rows) {
+    LogIdentity identity =
+        identify_log(reinterpret_cast<const unsigned char*>(row.bytes.data()), row.bytes.size());
+    EXPECT_EQ(identity.kind, row.kind) << row.what;
+    EXPECT_EQ(identity.skip, row.skip) << row.what;
+    EXPECT_STREQ(identity.kind == LOG_OTHER ? identity.what : "", row.said) << row.what;
   }
 }
 

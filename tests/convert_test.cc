@@ -383,7 +383,7 @@ TEST(MessageLog, RecordMessagesCarryContextAndAreCutTo79Characters) {
       {full.record, long_line, long_line},
       {full.record, "Duplicate field: <NOTES:9>Truncated", "Duplicate field: <NOTES:9>Truncated"},
       {nullptr, "no record here", "no record here"},
-      {bare.record, "Duplicate field: <BAND:3>40m", " on  at : Duplicate field: <BAND:3>40m"},
+      {bare.record, "Duplicate field: <BAND:3>40m", "Duplicate field: <BAND:3>40m"},
   };
   for (const Row& row : rows) {
     MessageLog log{};
@@ -438,7 +438,7 @@ TEST(Conversion, EachReaderMessageIsLoggedOnceInEachPass) {
       "<CALL:5>K1ABC<MODE:2>CW<MODE:3>SSB<EOR>\n");
   EXPECT_EQ(result.records, 2);
   const std::vector<std::string> pass = {"N0CALL on 20240105 at 0930: Duplicate field: <BAND:3>40m",
-                                         "K1ABC on  at : Duplicate field: <MODE:3>SSB"};
+                                         "K1ABC: Duplicate field: <MODE:3>SSB"};
   EXPECT_EQ(result.messages, (std::vector<std::string>{pass[0], pass[1], pass[0], pass[1]}));
   EXPECT_EQ(result.csv,
             "BAND,CALL,QSO_DATE,TIME_ON,MODE\n20m,N0CALL,5-Jan-2024,\"0930\",\n,K1ABC,,,CW\n");
@@ -446,8 +446,8 @@ TEST(Conversion, EachReaderMessageIsLoggedOnceInEachPass) {
 
 TEST(Conversion, EveryDuplicateOfALineIsReported) {
   ConversionRun result = convert("<CALL:4>K1AB<BAND:3>20m<BAND:3>40m<BAND:3>80m<MODE:2>CW<EOR>\n");
-  const std::string first = "K1AB on  at : Duplicate field: <BAND:3>40m";
-  const std::string second = "K1AB on  at : Duplicate field: <BAND:3>80m";
+  const std::string first = "K1AB: Duplicate field: <BAND:3>40m";
+  const std::string second = "K1AB: Duplicate field: <BAND:3>80m";
   EXPECT_EQ(result.messages, (std::vector<std::string>{first, second, first, second}));
   EXPECT_EQ(result.csv, "BAND,CALL,MODE\n20m,K1AB,CW\n");
 }
@@ -553,7 +553,7 @@ TEST(DeriveCsvPath, LeavesTheOutputEmptyWhenThePathDoesNotFit) {
 TEST(Conversion, LengthsCountedInCharactersAreReadWhole) {
   const std::vector<std::string> recovered = {
       "1 value in 1 record had a length counted in characters and was read whole"};
-  const std::string stray = "K1AB on  at : Text outside tags: xyz";
+  const std::string stray = "K1AB: Text outside tags: xyz";
   struct Row {
     const char* what;
     std::string adif;
@@ -701,11 +701,11 @@ TEST(Conversion, ValuesEndWhereATagFollows) {
       {"stray text before a tag is no part of its name",
        "<NAME:12>Ju\xC3\xA1n Mu\xC3\xB1oz<c <QSO_DATE:8>20250901<EOR>\n",
        "NAME,QSO_DATE\nJu\xC3\xA1n Mu\xC3\xB1oz,1-Sep-2025\n",
-       twice(" on 20250901 at : Text outside tags: <c")},
+       twice("QSO on 20250901: Text outside tags: <c")},
       {"a < alone on its line after a value counted in characters",
        "<NAME:8>El Ca\xC3\xB1\xC3\xB3n\n<\n<COMMENT:5>hello<EOR>\n",
        "COMMENT,NAME\nhello,El Ca\xC3\xB1\xC3\xB3n\n",
-       {" on  at : Text outside tags: <", counted, " on  at : Text outside tags: <"}},
+       {"Text outside tags: <", counted, "Text outside tags: <"}},
       {"CR LF turned into LF after the lengths were written",
        "<ADDRESS:7>a\nb\nc\n<QSO_DATE:8>20260122<EOR>\n",
        "ADDRESS,QSO_DATE\n\"a\nb\nc\",22-Jan-2026\n",
@@ -727,12 +727,12 @@ TEST(Conversion, ValuesEndWhereATagFollows) {
        "COMMENT,CALL\n\xE9<<x,\n,W1AW\n",
        {"1 value in 1 record had a length one or two bytes off and was read whole"}},
       {"a value after a length of 0 is reported", "<CALL:4>W1AW<GRIDSQUARE:0>EL88rc<EOR>\n",
-       "CALL,GRIDSQUARE\nW1AW,\n", twice("W1AW on  at : Text outside tags: EL88rc")},
+       "CALL,GRIDSQUARE\nW1AW,\n", twice("W1AW: Text outside tags: EL88rc")},
       {"a tag that lost its <", "<CALL:4>K1AB\nmy_name:4>Fred\n<EOR>\n", "CALL\nK1AB\n",
-       twice("K1AB on  at : Text outside tags: my_name:4>Fred")},
+       twice("K1AB: Text outside tags: my_name:4>Fred")},
       {"a duplicate's context is its line's end",
        "<CALL:5>W1AW/<CALL:4>W1AW<QSO_DATE:8>20241231<EOR>\n", "CALL,QSO_DATE\nW1AW/,31-Dec-2024\n",
-       twice("W1AW on 20241231 at : Duplicate field: <CALL:4>W1AW")},
+       twice("W1AW on 20241231: Duplicate field: <CALL:4>W1AW")},
       // Correct logs, read as declared.
       {"values holding < and tags",
        "<NOTES:5>a<b>c<KEY:12><public key><X:14>x <CALL:4>W1AW<EOR>\n",

@@ -162,9 +162,8 @@ TEST(XlsxWriter, AValueOverTheCellLimitIsCutWithAMessage) {
   while (notes.size() < 40000) notes += std::string(99, 'n') + "\n";
   WorkbookRun run = write_workbook({{{"CALL", "N0CALL"}, {"NOTES", notes}}});
   ASSERT_TRUE(run.written) << run.error;
-  EXPECT_EQ(
-      run.messages,
-      (std::vector<std::string>{"Value over 32767 characters cut in the workbook: <NOTES:40000>"}));
+  EXPECT_EQ(run.messages,
+            (std::vector<std::string>{"<NOTES:40000> cut to 32767 characters in the workbook"}));
   ASSERT_EQ(run.lines.size(), 5u);
   EXPECT_EQ(run.lines[3],
             "QSOs\tB2\ts\t[32767 characters] \"" + std::string(20, 'n') + "\"\tGeneral");

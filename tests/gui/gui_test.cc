@@ -319,7 +319,7 @@ TEST(Strings, AreTheProgramsOwnTexts) {
   load_string(IDS_WEB_PAGE, address);
   EXPECT_EQ(std::strncmp(address, "https://", 8), 0) << address;
   // Every text fits the 80-byte buffers whole.
-  for (int id = IDS_ABOUT_CAPTION; id <= IDS_TOO_WIDE; ++id) {
+  for (int id = IDS_ABOUT_CAPTION; id <= IDS_OUTPUT_IS_LOG; ++id) {
     char whole[256] = "";
     LoadStringA(GetModuleHandleA(nullptr), id, whole, sizeof whole);
     EXPECT_GT(std::strlen(whole), 0u) << id;
@@ -328,6 +328,35 @@ TEST(Strings, AreTheProgramsOwnTexts) {
   char unknown[string_bytes] = "x";
   load_string(999, unknown);
   EXPECT_STREQ(unknown, "");
+}
+
+// The window says each failure as the command line does: the core's
+// sentence for the output's format and the kind of log.
+TEST(Strings, FailuresAreTheCoresSentencesForEachFormatAndKindOfLog) {
+  FrontEnd saved = front_end;
+  const char* const inputs[] = {"C:\\logs\\day1.adi", "C:\\logs\\day1.adx"};
+  const char* const outputs[] = {"C:\\logs\\day1.CSV", "C:\\logs\\day1.xlsx"};
+  for (int failure = FAILED_NO_INPUT; failure <= FAILED_OUTPUT_IS_LOG; ++failure) {
+    if (failure == FAILED_STOPPED) continue;  // what the user asked for, not an error
+    for (int kind = LOG_ADIF; kind <= LOG_ADX; ++kind) {
+      for (int format = FORMAT_CSV; format <= FORMAT_XLSX; ++format) {
+        std::strcpy(front_end.input_path, inputs[kind]);
+        std::strcpy(front_end.output_path, outputs[format]);
+        front_end.output_type = 0;  // the format the name says
+        ConversionResult result{};
+        fail_conversion(result, static_cast<ConversionFailure>(failure), 0, nullptr);
+        // A log that could not be opened is known by its name only.
+        result.kind = failure == FAILED_NO_INPUT ? LOG_ADIF : static_cast<LogKind>(kind);
+        char expected[160];
+        compose_failure_sentence(result, static_cast<OutputFormat>(format), front_end.input_path,
+                                 expected, sizeof expected);
+        char shown[string_bytes];
+        load_string(failure_string(result), shown);
+        EXPECT_STREQ(shown, expected) << failure << " " << kind << " " << format;
+      }
+    }
+  }
+  front_end = saved;
 }
 
 TEST(About, ThreeLinesNameVersionAndNotice) {

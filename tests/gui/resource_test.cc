@@ -219,6 +219,16 @@ TEST(Resources, StringTable) {
       {1032, "The ADIF file changed while it was converted. Try again."},
       {1033, "Not enough memory to convert the ADIF file."},
       {1034, "The log has more columns than a workbook can hold (16,384)."},
+      {1035, "Could not open ADX input file."},
+      {1036, "Could not open workbook output file."},
+      {1037, "Output CSV file is the same as the input ADX file."},
+      {1038, "Output workbook file is the same as the input ADIF file."},
+      {1039, "Output workbook file is the same as the input ADX file."},
+      {1040, "Could not write workbook output file."},
+      {1041, "Could not read ADX input file."},
+      {1042, "The ADX file changed while it was converted. Try again."},
+      {1043, "Not enough memory to convert the ADX file."},
+      {1044, "The output file is an ADIF or ADX log; it was kept."},
   };
   for (const Case& c : cases) {
     // Read whole: the program loads each into 80 bytes, so it must fit 79.
