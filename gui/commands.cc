@@ -352,9 +352,11 @@ void show_conversion_result(const MessageLog& log, const ConversionResult& resul
     char saved_as[string_bytes];
     load_string(IDS_SAVED_AS, saved_as);
     char text[2 * path_bytes];
-    int used = std::snprintf(text, sizeof text, "Converted %d ADIF records to %s\n", result.records,
-                             output_format(format).done_text);
-    // Then where the output went.
+    char converted[string_bytes];
+    load_string(format == FORMAT_XLSX ? IDS_CONVERTED_WORKBOOK : IDS_CONVERTED, converted);
+    int used = std::snprintf(text, sizeof text, converted, result.records);
+    // Then, on a line of its own, where the output went.
+    if (used > 0 && static_cast<size_t>(used) + 1 < sizeof text) text[used++] = '\n';
     if (used > 0 && static_cast<size_t>(used) < sizeof text) {
       std::snprintf(text + used, sizeof text - used, saved_as, front_end.output_path);
     }
