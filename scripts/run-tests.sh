@@ -3,7 +3,7 @@
 # in scripts/test-stages (Windows build under Wine, sanitizers, fuzzing, stress).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --tests
 cmake --workflow --preset default
 for stage in scripts/test-stages/*.sh; do
   [ -e "$stage" ] || continue
