@@ -1,39 +1,75 @@
 #!/usr/bin/env bash
-# build-mingw-deps.sh PREFIX: builds libxlsxwriter and Expat for 64-bit
-# Windows as static libraries from Debian's own source packages, with the
-# project's MinGW-w64 toolchain file, and installs their headers and libraries
-# into PREFIX/include and PREFIX/lib, with Debian's copyright files (their
-# licences) in PREFIX/share/doc. zlib comes from Debian's
-# libz-mingw-w64-dev. Needs a deb-src entry (scripts/install-deps.sh adds it)
-# and dpkg-dev.
+# build-mingw-deps.sh [--strict] PREFIX: builds libxlsxwriter and Expat for
+# 64-bit Windows as static libraries from Debian's own source packages, with
+# the project's MinGW-w64 toolchain file, and installs their headers and
+# libraries into PREFIX/include and PREFIX/lib, with Debian's copyright files
+# (their licences) in PREFIX/share/doc; zlib comes from Debian's
+# libz-mingw-w64-dev, whose copyright file is copied there too. Needs a
+# deb-src entry and dpkg-dev (scripts/install-deps.sh --windows adds both).
 #
-# Each library comes from the newest source package that apt can fetch.
-# PREFIX/.ledgerly-deps records the versions built, the newest ones apt offered
-# and a digest of this script and of the toolchain file; while apt offers the
-# same and neither file changes, a run does nothing. Sources are fetched and built in PREFIX.work (removed
-# after a build that worked); output goes to PREFIX.work/build.log, printed
-# when something fails. PREFIX is replaced only by a complete build.
+# Each library comes from the newest source package that apt can fetch. When
+# that is not the newest one apt offers (a mirror may lack the files of a
+# security release), it says so loudly; with --strict it then fails and
+# keeps PREFIX as it was.
+# build-mingw-deps.sh --fetchable: exits 0 when the files of the newest
+# source package of each library can be fetched now, 1 when not.
+#
+# PREFIX/.ledgerly-deps records the versions built (zlib's last), the newest
+# ones apt offered and a digest of this script, of the toolchain file and of
+# zlib's version; while apt offers the same and none of these changes, a run
+# does nothing. Sources are fetched and built in PREFIX.work (removed after a
+# build that worked); output goes to PREFIX.work/build.log, printed when
+# something fails. PREFIX is replaced only by a complete build.
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 PREFIX" >&2
+strict=0
+case "${1-}" in
+--strict)
+  strict=1
+  shift
+  ;;
+--fetchable) [ $# -eq 1 ] || set -- --usage ;;
+esac
+if [ $# -ne 1 ] || [ "$1" = --usage ]; then
+  echo "usage: $0 [--strict] PREFIX | $0 --fetchable" >&2
   exit 2
 fi
 here="$(cd "$(dirname "$0")" && pwd)"
 toolchain="$here/mingw-w64-x86_64.cmake"
+packages=(libxlsxwriter expat)
+sysroot=/usr/x86_64-w64-mingw32
+zlib_package=libz-mingw-w64-dev
+jobs=2
+
+# fetchable: true when every .dsc of the newest sources apt offers downloads.
+fetchable() {
+  local dir uri file status=0
+  dir="$(mktemp -d)"
+  chmod 755 "$dir"
+  while read -r uri file; do
+    /usr/lib/apt/apt-helper download-file "$uri" "$dir/$file" >/dev/null 2>&1 || status=1
+  done < <(apt-get source --print-uris "${packages[@]}" 2>/dev/null |
+    sed -n "s/^'\([^']*\)' \([^ ]*\.dsc\) .*/\1 \2/p")
+  [ -n "$(ls -A "$dir")" ] || status=1
+  rm -rf "$dir"
+  return "$status"
+}
+
+if [ "$1" = --fetchable ]; then
+  fetchable
+  exit
+fi
 prefix="$(realpath -m "$1")"
 work="$prefix.work"
 stamp="$prefix/.ledgerly-deps"
-packages=(libxlsxwriter expat)
-sysroot=/usr/x86_64-w64-mingw32
-jobs=2
 
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
 
 started=$SECONDS
-recipe="recipe $(cat "$0" "$toolchain" | sha256sum | cut -c1-16)"
+zlib_version="$(dpkg-query -W -f='${Version}' "$zlib_package")"
+recipe="recipe $({ cat "$0" "$toolchain"; echo "$zlib_version"; } | sha256sum | cut -c1-16)"
 
 # offered: the source packages that apt offers now, newest versions, as
 # "offered PACKAGE VERSION, ..." (from the .dsc names); nothing when apt knows
@@ -44,9 +80,36 @@ offered() {
     sed 's/,/, /g; s/^./offered &/'
 }
 
+# behind OFFERED NAME VERSION: true, after a loud warning, when VERSION of
+# NAME is older than the one in OFFERED (a line "offered NAME VERSION, ...").
+behind() {
+  local newest
+  newest="$(sed -n "s/.*[ ,]$2 \([^,]*\).*/\1/p" <<<"$1")"
+  [ -n "$newest" ] && [ "${newest#*:}" != "$3" ] || return 1
+  {
+    echo "mingw-deps: ********************************************************************"
+    echo "mingw-deps: WARNING: $2 $3 is built, not the newest release $newest that apt"
+    echo "mingw-deps: offers: its source files could not be fetched. The programs built"
+    echo "mingw-deps: with it lack that release's fixes (for Expat: security fixes)."
+    echo "mingw-deps: ********************************************************************"
+  } >&2
+}
+
+# stale STAMP: true when a library in STAMP is older than apt offered (each
+# one said loudly).
+stale() {
+  local name version found=1
+  while read -r name version; do
+    if behind "$(sed -n 2p "$1")" "$name" "$version"; then found=0; fi
+  done < <(sed -n '3,$p' "$1")
+  return "$found"
+}
+
 wanted="$(printf '%s\n%s' "$recipe" "$(offered || true)")"
 if [ -f "$stamp" ]; then
-  if [ "$(head -n2 "$stamp")" = "$wanted" ]; then
+  # Under --strict an older library than apt offers is tried again.
+  if [ "$(head -n2 "$stamp")" = "$wanted" ] && ! { ((strict)) && stale "$stamp" 2>/dev/null; }; then
+    stale "$stamp" || true
     echo "mingw-deps: up to date in $prefix ($(tail -n +3 "$stamp" | paste -sd, - | sed 's/,/, /g'))"
     exit 0
   fi
@@ -61,7 +124,7 @@ elif [ -e "$prefix" ] && [ -n "$(ls -A "$prefix")" ]; then
 fi
 if [ "$wanted" = "$recipe" ]; then
   echo "mingw-deps: apt has no source package of ${packages[*]}:" \
-    "run scripts/install-deps.sh (adds deb-src and runs apt-get update)" >&2
+    "run scripts/install-deps.sh --windows (adds deb-src and runs apt-get update)" >&2
   exit 1
 fi
 
@@ -147,11 +210,15 @@ for package in "${packages[@]}"; do
   rm -rf "${stage:?}/share/doc/$package"
   install -D -m 644 "$dir/debian/copyright" "$stage/share/doc/$package/copyright"
   echo "mingw-deps: built $package $version"
-  newest="$(sed -n "2s/.*[ ,]$package \([^,]*\).*/\1/p" <<<"$wanted")"
-  if [ "${newest#*:}" != "$version" ]; then
-    echo "mingw-deps: WARNING: apt offers $package $newest, but its files could not be fetched" >&2
+  if behind "$(sed -n 2p <<<"$wanted")" "$package" "$version" && ((strict)); then
+    echo "mingw-deps: --strict: $prefix is left as it was" >&2
+    trap - EXIT
+    rm -rf "$work"
+    exit 1
   fi
 done
+install -D -m 644 "/usr/share/doc/$zlib_package/copyright" "$stage/share/doc/zlib/copyright"
+versions+=("zlib $zlib_version")
 
 # Headers, static libraries and the licences; the stamp last, once all is in
 # place.
