@@ -12,7 +12,7 @@
 
 namespace {
 
-const char version_text[] = "ledgerly-convert " LEDGERLY_VERSION "\n";
+const char version_text[] = "ledgerly-convert " LEDGERLY_FULL_VERSION "\n";
 
 const char usage_text[] =
     "Usage: ledgerly-convert [OPTION]... INPUT [OUTPUT]\n"

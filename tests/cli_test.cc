@@ -207,7 +207,7 @@ TEST(Cli, UsageAndInformation) {
       {{}, EXIT_USAGE, "", "no INPUT given"},
       {{"a.adi", "b.csv", "c.csv"}, EXIT_USAGE, "", "too many arguments"},
       {{"--frobnicate"}, EXIT_USAGE, "", "unknown option --frobnicate"},
-      {{"--version"}, EXIT_CONVERTED, "ledgerly-convert " LEDGERLY_VERSION "\n", ""},
+      {{"--version"}, EXIT_CONVERTED, "ledgerly-convert " LEDGERLY_FULL_VERSION "\n", ""},
       {{"--help"}, EXIT_CONVERTED, "Usage: ledgerly-convert [OPTION]... INPUT [OUTPUT]", ""},
       {{"--format", "ods", "a.adi"}, EXIT_USAGE, "", "unknown format ods"},
       {{"--separator=|", "a.adi"}, EXIT_USAGE, "", "unknown separator |"},
