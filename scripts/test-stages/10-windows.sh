@@ -4,7 +4,10 @@
 # the window and of the program's resources, all inside a headless X display
 # (Xvfb). Leaves the screenshot taken after a conversion in
 # build/windows/ledgerly-window.png and, when the tests pass, the ZIP archive
-# of the programs in build/windows/Ledgerly-VERSION-win64.zip.
+# of the programs in build/windows/Ledgerly-VERSION-win64.zip. The release
+# command, scripts/build-windows.sh, builds the same programs with the
+# windows-release preset, which inherits this preset's sources and options
+# and leaves out the tests.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build/windows
