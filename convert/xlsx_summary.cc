@@ -161,7 +161,7 @@ bool write_summary_sheet(lxw_workbook* workbook, const LogSurvey& survey, const 
     return false;
   }
   worksheet_set_column(out.sheet, 0, 0, 22, nullptr);
-  worksheet_set_column(out.sheet, 1, survey_modes + 1, 11, nullptr);
+  worksheet_set_column(out.sheet, 1, survey_modes + 1, 13, nullptr);
   overview(out, survey, log_name);
   ++out.row;
   lxw_row_t first_band = 0, last_band = 0;

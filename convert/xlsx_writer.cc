@@ -340,7 +340,9 @@ lxw_error write_cell(XlsxWriter& writer, int32_t column, const AdifField* field,
   if (write_typed_cell(writer, column, field, status)) return status;
   int32_t characters = cell_text(field->value, static_cast<size_t>(field->length), writer.text);
   if (characters < 0 && !note_cut(field, message)) return LXW_ERROR_MEMORY_MALLOC_FAILED;
-  measure(writer, column, characters);
+  // Letters are wider than the digits a column's width is counted in: a
+  // tenth more keeps a name such as "Fed. Rep. of Germany" whole.
+  measure(writer, column, characters < 0 ? characters : characters + (characters + 9) / 10);
   return put_text_cell(writer, writer.row, static_cast<lxw_col_t>(column), writer.text, nullptr);
 }
 
@@ -592,9 +594,10 @@ bool xlsx_write_header(XlsxWriter* writer, const ColumnList& columns, char*& err
       writer->time_formats[column] = seconds ? writer->seconds : writer->minutes;
     }
     int32_t characters = cell_text(name, std::strlen(name), writer->text);
-    // Bold letters take about a tenth more room, the filter button three
-    // characters.
-    measure(*writer, column, characters < 0 ? characters : characters + (characters + 9) / 10 + 3);
+    // Bold capitals take about a third more room than the digits a width
+    // counts (more in the wide fonts some spreadsheets fall back to), the
+    // filter button three characters.
+    measure(*writer, column, characters < 0 ? characters : characters + (characters + 2) / 3 + 3);
   }
   writer->survey = survey;
   return write_header_row(*writer, columns, error);
