@@ -402,13 +402,15 @@ size_t line_start_before(const AdifReader& reader, size_t from, size_t at) {
 }
 
 // Puts the truncation message for the text from `from` to the first NUL byte
-// in [from, to) into `message`; returns false when there is no NUL there.
+// in [from, to) into `message`, showing no more of its line than a line may
+// hold; returns false when there is no NUL there.
 bool report_nul(const AdifReader& reader, size_t from, size_t to, char*& message) {
   const void* nul = std::memchr(reader.buffer + from, '\0', to - from);
   if (!nul) return false;
   size_t at = static_cast<size_t>(static_cast<const char*>(nul) - reader.buffer);
   size_t start = line_start_before(reader, from, at);
-  set_slot_message(message, truncated_format, static_cast<int>(at - start), reader.buffer + start);
+  size_t shown = at - start < reader.longest + 1 ? at - start : reader.longest + 1;
+  set_slot_message(message, truncated_format, static_cast<int>(shown), reader.buffer + start);
   return true;
 }
 
