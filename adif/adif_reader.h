@@ -166,8 +166,8 @@ inline NameMet name_table_meet(NameTable& names, AdifField* field) {
 // Releases the table and its names.
 void name_table_release(NameTable& names);
 
-// Where a well-formed tag with a length stands: its `<`, the `:` after its
-// name and its `>`, and the length it declares.
+// Where a well-formed tag stands: its `<`, the end of its name (the `:`, or
+// the `>` of EOR and EOH), its `>`, and the length it declares (-1 for none).
 struct KnownTag {
   size_t open;
   size_t colon;

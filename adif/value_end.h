@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "adif/adif_reader.h"
 
@@ -30,49 +31,83 @@ constexpr NameBytes make_name_bytes() {
 
 constexpr NameBytes name_bytes = make_name_bytes();
 
+// Returns the first byte from `name` on that no name holds (see
+// name_bytes); the text ends in a NUL, and may be read in whole words up to
+// 8 bytes past it. Eight bytes a look: a byte that is `8`, `:`, `<` or `>`,
+// or below 0x0E, stops the words, and the bytes from there on are looked
+// up one by one.
+inline const unsigned char* name_end(const unsigned char* name) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const uint64_t ones = 0x0101010101010101u;
+  const uint64_t highs = 0x8080808080808080u;
+  for (;;) {
+    uint64_t word;
+    std::memcpy(&word, name, 8);
+    uint64_t marks = (word & ~(ones * 0x06)) ^ (ones * 0x38);  // 0 for `8`, `:`, `<` and `>`
+    // The lowest flagged byte of each test is exact (a borrow runs upwards only).
+    uint64_t flags = ((marks - ones) & ~marks) | ((word - ones * 0x0E) & ~word);
+    flags &= highs;
+    if (flags) {
+      name += __builtin_ctzll(flags) >> 3;
+      break;
+    }
+    name += 8;
+  }
+#endif
+  while (name_bytes.in_name[*name]) ++name;
+  return name;
+}
+
 // True when a well-formed tag <NAME:N> or <NAME:N:T> (a name without blanks
-// at its ends, N digits, T letters) starts at `at` in `text`, which ends in
-// a NUL somewhere after it; `tag` then says where it stands. The common
-// case of value_end's test, inlined: false also when value_end must look
-// further.
-inline bool length_tag_at(const char* text, size_t at, KnownTag& tag) {
+// at its ends, N digits, T letters), or <EOR> or <EOH> in any case, starts
+// at `at` in `text`, which ends in a NUL somewhere after it; `tag` then says
+// where it stands, with a length of -1 for EOR and EOH. The common case of
+// value_end's test, inlined: false also when value_end must look further.
+inline bool tag_at(const char* text, size_t at, KnownTag& tag) {
   const auto* start = reinterpret_cast<const unsigned char*>(text);
   const unsigned char* open = start + at;
-  if (*open != '<') return false;
-  const unsigned char* stop = open + 1;
-  while (name_bytes.in_name[*stop]) ++stop;
   // (A name that starts or ends with any byte up to the blank is left to
   // value_end; an empty name passes, its `<` and `:` being no blanks.)
-  if (*stop != ':' || open[1] <= ' ' || stop[-1] <= ' ') return false;
+  if (*open != '<' || open[1] <= ' ') return false;
+  const unsigned char* stop = name_end(open + 1);
   const unsigned char* colon = stop;
-  auto digit = static_cast<unsigned>(*++stop) - '0';
-  if (digit > 9) return false;
-  uint32_t length = digit;
-  for (int digits = 1; (digit = static_cast<unsigned>(*++stop) - '0') <= 9;) {
-    if (++digits > 9) return false;  // past what a quick look reads
-    length = length * 10 + digit;
-  }
+  int32_t length = -1;
   if (*stop == ':') {
-    const unsigned char* type = ++stop;
-    while (((*stop | 0x20) >= 'a' && (*stop | 0x20) <= 'z')) ++stop;
-    if (stop == type) return false;
+    if (stop[-1] <= ' ') return false;
+    auto digit = static_cast<unsigned>(*++stop) - '0';
+    if (digit > 9) return false;
+    uint32_t count = digit;
+    for (const unsigned char* most = stop + 9;
+         (digit = static_cast<unsigned>(*++stop) - '0') <= 9;) {
+      if (stop == most) return false;  // past what a quick look reads
+      count = count * 10 + digit;
+    }
+    if (*stop == ':') {
+      const unsigned char* type = ++stop;
+      while (((*stop | 0x20) >= 'a' && (*stop | 0x20) <= 'z')) ++stop;
+      if (stop == type) return false;
+    }
+    if (*stop != '>') return false;
+    length = static_cast<int32_t>(count);
+  } else if (*stop != '>' || stop != open + 4 || (open[1] | 0x20) != 'e' ||
+             (open[2] | 0x20) != 'o' || ((open[3] | 0x20) != 'r' && (open[3] | 0x20) != 'h')) {
+    return false;
   }
-  if (*stop != '>') return false;
   tag.open = at;
   tag.colon = static_cast<size_t>(colon - start);
   tag.close = static_cast<size_t>(stop - start);
-  tag.length = static_cast<int32_t>(length);
+  tag.length = length;
   return true;
 }
 
-// True when the declared end at `end` is right at a glance: a tag with a
-// length follows it directly, or after one blank or line end (`tag` then
-// says where). The rest is value_end's to tell.
+// True when the declared end at `end` is right at a glance: a well-formed
+// tag follows it directly, or after one blank or line end (`tag` then says
+// where). The rest is value_end's to tell.
 inline bool declared_end_fits(const char* text, size_t end, KnownTag& tag) {
   char next = text[end];
   size_t at = end + (next == ' ' || next == '\n' || next == '\t');
   if (next == '\r') at = end + 1 + (text[end + 1] == '\n');
-  return length_tag_at(text, at, tag);
+  return tag_at(text, at, tag);
 }
 
 // Returns where the value of `length` declared bytes at `value` (both in the
