@@ -1,5 +1,5 @@
 // The parts of the output files that every system shares: the temporary
-// file's name.
+// file's name and the scratch file's.
 #include "os/output_file.h"
 
 #include <cstdlib>
@@ -19,5 +19,18 @@ char* temporary_output_name(const char* path, size_t folder) {
   name[folder] = '.';
   std::memcpy(name + folder + 1, path + folder, keep);
   std::memcpy(name + folder + 1 + keep, ending, sizeof ending);
+  return name;
+}
+
+char* scratch_file_name(const char* folder, char separator, const char* suffix) {
+  static const char pattern[] = "ledgerly-XXXXXX";
+  size_t length = std::strlen(folder);
+  size_t suffix_length = std::strlen(suffix);
+  char* name = static_cast<char*>(std::malloc(length + 1 + sizeof pattern + suffix_length));
+  if (!name) return nullptr;
+  std::memcpy(name, folder, length);
+  name[length] = separator;
+  std::memcpy(name + length + 1, pattern, sizeof pattern - 1);
+  std::memcpy(name + length + sizeof pattern, suffix, suffix_length + 1);
   return name;
 }

@@ -82,5 +82,10 @@ void remove_output_files_on_signals();
 // implementations.
 char* temporary_output_name(const char* path, size_t folder);
 
+// Returns a malloc'd FOLDER/ledgerly-XXXXXX followed by `suffix` (with
+// `separator` between), the name mkstemps-style creation fills in; null when
+// memory runs out. Shared by the implementations.
+char* scratch_file_name(const char* folder, char separator, const char* suffix);
+
 // Bytes of the target's file name that a temporary name keeps at most.
 constexpr size_t temporary_name_keeps = 128;

@@ -269,13 +269,7 @@ bool output_file_begin_scratch(OutputFile& file, const char* suffix, int& error)
     error = ENAMETOOLONG;
     return false;
   }
-  size_t length = std::strlen(folder);
-  file.temporary_path = static_cast<char*>(std::malloc(length + sizeof pattern + suffix_length));
-  if (file.temporary_path) {
-    std::memcpy(file.temporary_path, folder, length);
-    std::memcpy(file.temporary_path + length, pattern, sizeof pattern - 1);
-    std::memcpy(file.temporary_path + length + sizeof pattern - 1, suffix, suffix_length + 1);
-  }
+  file.temporary_path = scratch_file_name(folder, '/', suffix);
   return make_temporary(file, static_cast<int>(suffix_length), error);
 }
 
