@@ -398,15 +398,22 @@ struct Passes {
   }
 };
 
+// Makes log `i` of `count` the one that messages and a failure are about:
+// messages name it when there are several logs.
+void enter_log(const LogSource* sources, int i, int count, MessageSink& sink,
+               ConversionResult& result) {
+  result.log = i;
+  result.kind = sources[i].identity.kind;
+  sink.source = count > 1 ? sources[i].name : nullptr;
+}
+
 // Reads the logs once, collecting their columns; false after `fail`.
 bool collect_columns(LogSource* sources, OutputTarget& target, MessageSink& sink, Passes& passes,
                      ConversionResult& result) {
   for (int i = 0; i < passes.count; ++i) {
     LogSource& source = sources[i];
     Pass& pass = passes.first[i];
-    result.log = i;
-    result.kind = source.identity.kind;
-    sink.source = passes.count > 1 ? source.name : nullptr;
+    enter_log(sources, i, passes.count, sink, result);
     FileStamp stamp{};
     if (sink.progress && stream_stamp(source.input, stamp)) {
       pass.log_bytes = passes.second[i].log_bytes = stamp.size;
@@ -442,9 +449,7 @@ bool write_rows(LogSource* sources, OutputTarget& target, const ColumnList& colu
   for (int i = 0; i < passes.count; ++i) {
     LogSource& source = sources[i];
     Pass& pass = passes.second[i];
-    result.log = i;
-    result.kind = source.identity.kind;
-    sink.source = passes.count > 1 ? source.name : nullptr;
+    enter_log(sources, i, passes.count, sink, result);
     if (!restart_log(source)) {
       fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
       return false;
