@@ -218,9 +218,9 @@ struct AdifReader {
   ParseStatus queued_status;  // the status to return with the last of them
   unsigned char carry[4];     // UTF-16: bytes of a unit or pair not yet complete
   size_t carried;
-  NameTable names;  // the names met, and those of the pending record
-  bool tag_known;   // the tag after the last value was found well-formed
-  KnownTag known;   // where (the scan takes it from here)
+  NameTable names;      // the names met, and those of the pending record
+  bool line_tag_known;  // the tag that starts the next line was found after a value
+  KnownTag line_tag;    // where (scan_line takes it from here)
 };
 
 // Sets `reader` up to read `input` (at its current position) encoded as

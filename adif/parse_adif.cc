@@ -299,7 +299,7 @@ constexpr size_t block_bytes = size_t{1} << 18;
 constexpr size_t lookahead_bytes = size_t{1} << 16;
 
 // Bytes readable past the end of the block reader's buffer.
-constexpr size_t word_slack = 8;
+constexpr size_t word_slack = 16;
 
 constexpr char truncated_format[] = "ERROR: Truncated input line: %.*s";
 
@@ -368,7 +368,7 @@ size_t fill(AdifReader& reader, size_t want) {
 // Moves the unread data to the start of the buffer.
 void compact(AdifReader& reader) {
   if (reader.pos == 0) return;
-  reader.tag_known = false;  // its place moves
+  reader.line_tag_known = false;  // its place moves
   size_t kept = reader.end - reader.pos;
   std::memmove(reader.buffer, reader.buffer + reader.pos, kept);
   if (reader.in_line) {
@@ -474,7 +474,6 @@ ValueEnd complete_value(AdifReader& reader, size_t value, int32_t length, Joined
     return VALUE_FAILED;
   }
   missing -= have;
-  reader.tag_known = false;
   while (missing > 0) {
     reader.pos = reader.end = reader.clean_end = 0;
     reader.in_line = false;
@@ -540,9 +539,12 @@ ParseStatus read_long_value(AdifReader& reader, const char* name, size_t name_le
 // Reads the value of `length` bytes at `value`, makes the field and moves on:
 // within the line when the value ends on it, else past the value, where the
 // next call starts a line of its own. A value that goes on past the data in
-// the buffer is joined block by block.
+// the buffer is joined block by block. `next` is the tag found right after
+// the value when its declared end was checked, else its length is -2.
 inline ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
-                              size_t value, int32_t length, AdifRecord*& record, char*& message) {
+                              size_t value, int32_t length, AdifRecord*& record, char*& message,
+                              KnownTag& next) {
+  next.length = -2;
   size_t end = value + static_cast<size_t>(length);
   if (end > reader.end) {
     return read_long_value(reader, name, name_length, value, length, record, message);
@@ -551,11 +553,7 @@ inline ParseStatus read_value(AdifReader& reader, const char* name, size_t name_
       report_nul(reader, reader.line_next, end, message)) {
     return ADIF_TRUNCATED;
   }
-  if (declared_end_fits(reader.buffer, end, reader.known)) {
-    reader.tag_known = true;
-  } else {
-    end = value_end(reader, value, length);
-  }
+  if (!declared_end_fits(reader.buffer, end, next)) end = value_end(reader, value, length);
   if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
                   !reader.line_by_line, names_of(reader), message)) {
     reader.out_of_memory = true;
@@ -574,33 +572,37 @@ ParseStatus tag_status(const char* name, size_t length) {
   return last == 'H' ? ADIF_EOH : last == 'R' ? ADIF_EOR : ADIF_CONTINUE;
 }
 
-// Bytes that stop the scan of a tag: a table entry per byte, 1 for the line
-// ends and NUL, which end the text of every line in the buffer (the line in
-// hand holds none of them before its end, and a NUL follows the data read),
-// 2 for ':', 4 for '>' and 8 for '<'. One look-up a byte finds a tag's end within its
-// line without also comparing the position with the line's end.
-struct TagStops {
-  unsigned char stop[256];
+// Bytes that end the scan for a tag's `>`: the line ends and NUL, which end
+// the text of every line in the buffer (the line in hand holds none of them
+// before its end, and a NUL follows the data read), and `>`. One look-up a
+// byte finds a tag's end within its line without also comparing the
+// position with the line's end.
+struct CloseStops {
+  bool stop[256];
 };
 
-constexpr TagStops make_tag_stops() {
-  TagStops stops{};
-  stops.stop[0] = 1;
-  stops.stop[static_cast<int>('\n')] = 1;
-  stops.stop[static_cast<int>('\r')] = 1;
-  stops.stop[static_cast<int>(':')] = 2;
-  stops.stop[static_cast<int>('>')] = 4;
-  stops.stop[static_cast<int>('<')] = 8;
+constexpr CloseStops make_close_stops() {
+  CloseStops stops{};
+  stops.stop[0] = true;
+  stops.stop[static_cast<int>('\n')] = true;
+  stops.stop[static_cast<int>('\r')] = true;
+  stops.stop[static_cast<int>('>')] = true;
   return stops;
 }
 
-constexpr TagStops tag_stops = make_tag_stops();
+constexpr CloseStops close_stops = make_close_stops();
 
-// Returns the first byte of [at, end) that `stops` marks with a bit of `mask`
-// (the line end bytes are always marked), or `end`.
-inline size_t next_stop(const char* buffer, size_t at, size_t end, unsigned char mask) {
-  while (!(tag_stops.stop[static_cast<unsigned char>(buffer[at])] & mask)) ++at;
+// Returns the first `>` in [at, end), or `end`.
+inline size_t next_close(const char* buffer, size_t at, size_t end) {
+  while (!close_stops.stop[static_cast<unsigned char>(buffer[at])]) ++at;
   return at < end ? at : end;
+}
+
+// Returns the position of the first byte from `at` on that ends a tag's name
+// (`:`, `>`, `<`, or the line end, which ends every line in the buffer).
+inline size_t name_stop(const char* buffer, size_t at) {
+  const auto* text = reinterpret_cast<const unsigned char*>(buffer);
+  return static_cast<size_t>(name_end(text + at) - text);
 }
 
 // Returns the position of the first '<' in [at, end), or `end`. The next tag
@@ -660,21 +662,29 @@ ParseStatus next_queued(AdifReader& reader, char*& message) {
 ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
   const char* buffer = reader.buffer;
   bool strays = !reader.line_by_line;
+  // The tag after the last value, when read_value found it; that after the
+  // last line's last value when it starts this line.
+  KnownTag known = reader.line_tag;
+  if (!reader.line_tag_known || known.open != reader.pos) known.length = -2;
+  reader.line_tag_known = false;
   for (;;) {
     size_t line_end = reader.line_end;
-    if (reader.pos >= line_end) return finish_line(reader);
+    if (reader.pos >= line_end) {
+      reader.line_tag = known;
+      reader.line_tag_known = known.length >= -1;
+      return finish_line(reader);
+    }
     size_t name;  // the tag's name
     size_t name_length;
     size_t close;  // its `>`
     int32_t length = -1;
-    if (reader.tag_known && reader.known.open < line_end) {
-      // The tag after the last value, found by read_value with nothing but
-      // a blank or a line end before it.
-      reader.tag_known = false;
-      name = reader.known.open + 1;
-      name_length = reader.known.colon - name;
-      length = reader.known.length;
-      close = reader.known.close;
+    if (known.length >= -1 && known.open < line_end) {
+      // Found with nothing but a blank or a line end before it.
+      name = known.open + 1;
+      name_length = known.colon - name;
+      length = known.length;
+      close = known.close;
+      known.length = -2;
     } else {
       size_t open = next_open(buffer, reader.pos, line_end);
       if (strays && open > reader.pos && !is_blank_gap(buffer, reader.pos, open)) {
@@ -682,20 +692,20 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
       }
       if (open == line_end) return finish_line(reader);
       name = open + 1;
-      size_t q = next_stop(buffer, name, line_end, 1 | 2 | 4 | 8);
-      if (q < line_end && buffer[q] == '<') {
+      size_t q = name_stop(buffer, name);
+      if (buffer[q] == '<') {
         size_t first = open;
         do {
           open = q;
           name = q + 1;
-          q = next_stop(buffer, name, line_end, 1 | 2 | 4 | 8);
-        } while (q < line_end && buffer[q] == '<');
+          q = name_stop(buffer, name);
+        } while (buffer[q] == '<');
         if (strays) note_stray_text(reader, first, open);
       }
       if (q < line_end && buffer[q] == ':') {
         length = decimal_value(buffer + q + 1);  // a data-type indicator after it is skipped
         name_length = q - name;
-        q = next_stop(buffer, q + 1, line_end, 1 | 4);
+        q = next_close(buffer, q + 1, line_end);
       } else {
         name_length = q - name;
       }
@@ -716,7 +726,7 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
     }
     reader.seen_tag = true;  // text from here on is no header's free text
     ParseStatus status =
-        read_value(reader, buffer + name, name_length, close + 1, length, record, message);
+        read_value(reader, buffer + name, name_length, close + 1, length, record, message, known);
     if (status != ADIF_CONTINUE || !reader.in_line) return status;
     // A conversion hears of every duplicate, with the record as it stands
     // at the end of the line: its message waits for the line to be done
