@@ -16,6 +16,10 @@
 #include "adif/storage.h"
 #include "adif/value_end.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // A tag name byte's upper-case form: a..z only, whatever the locale, so
@@ -160,6 +164,22 @@ int32_t parse_decimal(const char* text) { return decimal_value(text); }
 
 namespace {
 
+// Copies the eight bytes of a name at `at` to `out`, a..z upper-cased, and
+// returns them as a word in memory order.
+inline uint64_t copy_name_word(char* out, const char* name, size_t at) {
+  const uint64_t ones = 0x0101010101010101u;
+  const uint64_t highs = 0x8080808080808080u;
+  uint64_t word;
+  std::memcpy(&word, name + at, 8);
+  uint64_t low7 = word & ~highs;
+  uint64_t from_a = low7 + ones * (0x80 - 'a');  // high bit: low 7 bits >= 'a'
+  uint64_t past_z = low7 + ones * (0x7F - 'z');  // high bit: low 7 bits > 'z'
+  uint64_t lower = (from_a ^ past_z) & ~word & highs;
+  word ^= lower >> 2;  // 0x80 >> 2 is the case bit 0x20
+  std::memcpy(out + at, &word, 8);
+  return word;
+}
+
 // Copies the `length` bytes of a tag name to `out`, a..z upper-cased, eight
 // bytes at a time, and returns its field_name_hash, made from the same words.
 // `out` must be 8-byte aligned with room for `length` rounded up to 8 (the
@@ -167,46 +187,43 @@ namespace {
 // `padded`: `name` may also be read in whole words past its end (the block
 // reader's buffer), which saves a library call.
 uint32_t copy_name(char* out, const char* name, size_t length, bool padded) {
-  const uint64_t ones = 0x0101010101010101u;
-  const uint64_t highs = 0x8080808080808080u;
   if (!padded) {
     std::memcpy(out, name, length);
     name = out;
   }
   uint64_t hash = name_hash_start(name_hash_key(), length);
   if (length == 0) hash = name_hash_step(hash, 0);
-  for (size_t at = 0; at < length; at += 8) {
-    uint64_t word;
-    std::memcpy(&word, name + at, 8);
-    uint64_t low7 = word & ~highs;
-    uint64_t from_a = low7 + ones * (0x80 - 'a');  // high bit: low 7 bits >= 'a'
-    uint64_t past_z = low7 + ones * (0x7F - 'z');  // high bit: low 7 bits > 'z'
-    uint64_t lower = (from_a ^ past_z) & ~word & highs;
-    word ^= lower >> 2;  // 0x80 >> 2 is the case bit 0x20
-    std::memcpy(out + at, &word, 8);
+  size_t at = 0;
+  for (; at + 8 <= length; at += 8) hash = name_hash_step(hash, copy_name_word(out, name, at));
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    // In memory order the word is the hash's word once the bytes past the
-    // name are cleared.
-    size_t left = length - at;
-    if (left < 8) word &= (uint64_t{1} << (8 * left)) - 1;
-    hash = name_hash_step(hash, word);
-#endif
+  // In memory order the last word is the hash's word once the bytes past the
+  // name are cleared.
+  if (at < length) {
+    uint64_t word = copy_name_word(out, name, at);
+    hash = name_hash_step(hash, word & (~uint64_t{0} >> (64 - 8 * (length - at))));
   }
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   return name_hash_end(hash);
 #else
+  if (at < length) copy_name_word(out, name, at);
   return field_name_hash(out, length);
 #endif
 }
 
-// Copies the `length` bytes at `value` to `out` in whole words: both may be
-// read or written up to 7 bytes past `length`.
+// Copies the `length` bytes at `value` to `out` in whole blocks: both may be
+// read or written up to 15 bytes past `length`.
 inline void copy_words(char* out, const char* value, size_t length) {
+#if defined(__SSE2__)
+  for (size_t at = 0; at < length; at += 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(value + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), block);
+  }
+#else
   for (size_t at = 0; at < length; at += 8) {
     uint64_t word;
     std::memcpy(&word, value + at, 8);
     std::memcpy(out + at, &word, 8);
   }
+#endif
 }
 
 // Links `field` into `record`: into its list when the reader keeps a table
@@ -241,8 +258,8 @@ bool make_field(AdifRecord*& record, const char* name, size_t name_length, const
   bool adopt = joined && joined->chunk;
   AdifStorage* storage = record ? record->storage : nullptr;
   StorageMark start{storage, storage ? storage->used : 0};
-  // 7 bytes to spare after the value, for copy_words.
-  size_t text_bytes = name_length + 1 + (adopt ? 0 : value_length + 8);
+  // 15 bytes to spare after the value, for copy_words.
+  size_t text_bytes = name_length + 1 + (adopt ? 0 : value_length + 16);
   auto* field = static_cast<AdifField*>(storage_allocate(storage, sizeof(AdifField) + text_bytes));
   AdifRecord* made = record;
   if (field && !made) {
@@ -414,6 +431,31 @@ bool report_nul(const AdifReader& reader, size_t from, size_t to, char*& message
   return true;
 }
 
+// Returns the first CR or LF of the `count` bytes at `text`, or their end.
+// The buffer may be read in blocks of 16 bytes up to 16 bytes past them.
+inline const char* line_stop(const char* text, size_t count) {
+#if defined(__SSE2__)
+  const __m128i feeds = _mm_set1_epi8('\n');
+  const __m128i returns = _mm_set1_epi8('\r');
+  for (size_t at = 0; at < count; at += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+    auto flags = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, feeds), _mm_cmpeq_epi8(bytes, returns))));
+    if (flags) {
+      size_t found = at + static_cast<size_t>(__builtin_ctz(flags));
+      return text + (found < count ? found : count);
+    }
+  }
+  return text + count;
+#else
+  const char* feed = static_cast<const char*>(std::memchr(text, '\n', count));
+  const char* stop = feed ? feed : text + count;
+  const char* ret =
+      static_cast<const char*>(std::memchr(text, '\r', static_cast<size_t>(stop - text)));
+  return ret ? ret : stop;
+#endif
+}
+
 // Finds the next line from `pos`: its text must be whole in the buffer, at
 // most longest_line characters before a line end (a last line without one
 // may take one more), and free of NUL bytes. Returns ADIF_CONTINUE with the
@@ -424,11 +466,7 @@ ParseStatus next_line(AdifReader& reader, char*& message) {
   if (reader.pos == reader.end) return ADIF_EOF;
   const char* text = reader.buffer + reader.pos;
   size_t count = reader.end - reader.pos;
-  const char* feed = static_cast<const char*>(std::memchr(text, '\n', count));
-  const char* stop = feed ? feed : text + count;
-  const char* ret =
-      static_cast<const char*>(std::memchr(text, '\r', static_cast<size_t>(stop - text)));
-  if (ret) stop = ret;
+  const char* stop = line_stop(text, count);
   size_t length = static_cast<size_t>(stop - text);
   bool terminated = stop != text + count;
   size_t next = reader.pos + length;
@@ -541,6 +579,7 @@ ParseStatus read_long_value(AdifReader& reader, const char* name, size_t name_le
 // next call starts a line of its own. A value that goes on past the data in
 // the buffer is joined block by block. `next` is the tag found right after
 // the value when its declared end was checked, else its length is -2.
+template <bool line_by_line>
 inline ParseStatus read_value(AdifReader& reader, const char* name, size_t name_length,
                               size_t value, int32_t length, AdifRecord*& record, char*& message,
                               KnownTag& next) {
@@ -555,7 +594,7 @@ inline ParseStatus read_value(AdifReader& reader, const char* name, size_t name_
   }
   if (!declared_end_fits(reader.buffer, end, next)) end = value_end(reader, value, length);
   if (!make_field(record, name, name_length, reader.buffer + value, end - value, nullptr,
-                  !reader.line_by_line, names_of(reader), message)) {
+                  !line_by_line, line_by_line ? nullptr : &reader.names, message)) {
     reader.out_of_memory = true;
     return ADIF_EOF;
   }
@@ -659,9 +698,12 @@ ParseStatus next_queued(AdifReader& reader, char*& message) {
 // is used up or an <EOH> or <EOR> is met. A tag's name holds no `<`: a tag
 // starts at the last `<` before its `:` or `>`, and what stands before it
 // on the line is text outside tags, as is a tag not closed on its line.
+// `line_by_line` is the reader's (a parameter, so that each reader's scan
+// has no test of it for every tag).
+template <bool line_by_line>
 ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
   const char* buffer = reader.buffer;
-  bool strays = !reader.line_by_line;
+  constexpr bool strays = !line_by_line;
   // The tag after the last value, when read_value found it; that after the
   // last line's last value when it starts this line.
   KnownTag known = reader.line_tag;
@@ -725,13 +767,13 @@ ParseStatus scan_line(AdifReader& reader, AdifRecord*& record, char*& message) {
       return end;
     }
     reader.seen_tag = true;  // text from here on is no header's free text
-    ParseStatus status =
-        read_value(reader, buffer + name, name_length, close + 1, length, record, message, known);
+    ParseStatus status = read_value<line_by_line>(reader, buffer + name, name_length, close + 1,
+                                                  length, record, message, known);
     if (status != ADIF_CONTINUE || !reader.in_line) return status;
     // A conversion hears of every duplicate, with the record as it stands
     // at the end of the line: its message waits for the line to be done
     // (parse_ADIF keeps the classic last message of the line).
-    if (message && !reader.line_by_line && !queue_message(reader, message)) {
+    if (message && !line_by_line && !queue_message(reader, message)) {
       reader.out_of_memory = true;
       return ADIF_EOF;
     }
@@ -788,7 +830,10 @@ ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message) {
   ParseStatus status;
   do {
     status = reader.in_line ? ADIF_CONTINUE : next_line(reader, message);
-    if (status == ADIF_CONTINUE) status = scan_line(reader, record, message);
+    if (status == ADIF_CONTINUE) {
+      status = reader.line_by_line ? scan_line<true>(reader, record, message)
+                                   : scan_line<false>(reader, record, message);
+    }
     // The block reader goes on to the next line until there is something to
     // hand over; parse_ADIF stops after its line.
   } while (status == ADIF_CONTINUE && !message && !reader.queued_count && !reader.line_by_line &&
