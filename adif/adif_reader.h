@@ -242,8 +242,8 @@ bool adif_reader_open(AdifReader& reader, FILE* input, TextEncoding encoding);
 ParseStatus read_ADIF(AdifReader& reader, AdifRecord*& record, char*& message);
 
 // Rewinds the input and starts reading again from `start` bytes into it (a
-// byte-order mark's size, or 0). Returns false when the input cannot be
-// repositioned.
+// byte-order mark's size, or 0), keeping the code page its lengths told.
+// Returns false when the input cannot be repositioned.
 bool adif_reader_restart(AdifReader& reader, long start);
 
 // Releases the reader's memory (not the stream).

@@ -885,6 +885,8 @@ bool adif_reader_restart(AdifReader& reader, long start) {
   reader.capacity = kept.capacity;
   reader.longest = kept.longest;
   reader.code_page = kept.code_page;
+  // The code page the lengths told stays the log's (the next pass decodes by it).
+  std::memcpy(reader.page_hits, kept.page_hits, sizeof reader.page_hits);
   if (reader.buffer) reader.buffer[0] = '\0';
   return true;
 }

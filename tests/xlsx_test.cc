@@ -421,6 +421,29 @@ TEST(XlsxWriter, NumbersTimesAndDateTimesAsASpreadsheetNeedsThem) {
   for (const auto& cell : expected) EXPECT_EQ(cells[cell.first], cell.second) << cell.first;
 }
 
+// Text in a code page other than UTF-8 shows its real characters: GBK told
+// by lengths that count its characters, a code page named, Windows-1252 when
+// nothing else fits.
+TEST(XlsxWriter, TextOfTheLogsCodePageShowsItsRealCharacters) {
+  struct Row {
+    const char* encoding;
+    std::string log;
+    std::string cell;  // B2
+  } rows[] = {
+      {nullptr, "<CALL:4>BY1A <COMMENT:17>Distance: 3436 \xB9\xAB\xC0\xEF<EOR>\n",
+       "s\t\"Distance: 3436 \xE5\x85\xAC\xE9\x87\x8C\"\tGeneral"},
+      {"windows-1251", "<CALL:4>UA3A <NAME:4>\xCF\xE5\xF0\xF2<EOR>\n",
+       "s\t\"\xD0\x9F\xD0\xB5\xD1\x80\xD1\x82\"\tGeneral"},
+      {nullptr, "<CALL:4>SM7A <NAME:5>Bj\xF6rn<EOR>\n", "s\t\"Bj\xC3\xB6rn\"\tGeneral"},
+  };
+  for (const Row& row : rows) {
+    OutputOptions options{};
+    options.encoding = row.encoding;
+    EXPECT_EQ(cells_of_sheet(convert_log_text(row.log, options), "QSOs")["B2"], row.cell)
+        << row.log;
+  }
+}
+
 TEST(XlsxWriter, TheSummaryCountsWhatTheRowsHold) {
   // 60 QSOs over bands given by name, by frequency alone and by neither,
   // four modes, three years, 17 calls (some in lower case), two entities.
