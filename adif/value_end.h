@@ -12,6 +12,14 @@
 
 #include "adif/adif_reader.h"
 
+// The functions below run for every tag: inlined into the scan even where
+// the compiler would rather call them.
+#if defined(__GNUC__)
+#define LEDGERLY_SCAN_INLINE inline __attribute__((always_inline))
+#else
+#define LEDGERLY_SCAN_INLINE inline
+#endif
+
 // True for the bytes that count as blanks between fields (and that a
 // name may not start or end with).
 inline bool is_blank_byte(char c) {
@@ -38,11 +46,7 @@ constexpr NameBytes name_bytes = make_name_bytes();
 // Returns the first byte from `name` on that no name holds (see
 // name_bytes); the text ends in a NUL, and may be read in blocks of 16
 // bytes up to 16 bytes past it.
-#if defined(__GNUC__)
-__attribute__((always_inline))
-#endif
-inline const unsigned char*
-name_end(const unsigned char* name) {
+LEDGERLY_SCAN_INLINE const unsigned char* name_end(const unsigned char* name) {
 #if defined(__SSE2__)
   // Sixteen bytes a look: `:`, `<`, `>` and every byte below 0x0E stop it,
   // and the loop below goes on past those a name holds (a tab).
@@ -91,11 +95,7 @@ name_end(const unsigned char* name) {
 // at `at` in `text`, which ends in a NUL somewhere after it; `tag` then says
 // where it stands, with a length of -1 for EOR and EOH. The common case of
 // value_end's test, inlined: false also when value_end must look further.
-#if defined(__GNUC__)
-__attribute__((always_inline))
-#endif
-inline bool
-tag_at(const char* text, size_t at, KnownTag& tag) {
+LEDGERLY_SCAN_INLINE bool tag_at(const char* text, size_t at, KnownTag& tag) {
   const auto* start = reinterpret_cast<const unsigned char*>(text);
   const unsigned char* open = start + at;
   // (A name that starts or ends with any byte up to the blank is left to
@@ -135,11 +135,7 @@ tag_at(const char* text, size_t at, KnownTag& tag) {
 // True when the declared end at `end` is right at a glance: a well-formed
 // tag follows it directly, or after one blank or line end (`tag` then says
 // where). The rest is value_end's to tell.
-#if defined(__GNUC__)
-__attribute__((always_inline))
-#endif
-inline bool
-declared_end_fits(const char* text, size_t end, KnownTag& tag) {
+LEDGERLY_SCAN_INLINE bool declared_end_fits(const char* text, size_t end, KnownTag& tag) {
   char next = text[end];
   size_t at = end + (next == ' ' || next == '\n' || next == '\t');
   if (next == '\r') at = end + 1 + (text[end + 1] == '\n');
