@@ -16,7 +16,7 @@
 #include "adif/storage.h"
 #include "adif/value_end.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(LEDGERLY_PORTABLE_SCAN)
 #include <emmintrin.h>
 #endif
 
@@ -212,7 +212,7 @@ uint32_t copy_name(char* out, const char* name, size_t length, bool padded) {
 // Copies the `length` bytes at `value` to `out` in whole blocks: both may be
 // read or written up to 15 bytes past `length`.
 inline void copy_words(char* out, const char* value, size_t length) {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(LEDGERLY_PORTABLE_SCAN)
   for (size_t at = 0; at < length; at += 16) {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(value + at));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), block);
@@ -434,7 +434,7 @@ bool report_nul(const AdifReader& reader, size_t from, size_t to, char*& message
 // Returns the first CR or LF of the `count` bytes at `text`, or their end.
 // The buffer may be read in blocks of 16 bytes up to 16 bytes past them.
 inline const char* line_stop(const char* text, size_t count) {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(LEDGERLY_PORTABLE_SCAN)
   const __m128i feeds = _mm_set1_epi8('\n');
   const __m128i returns = _mm_set1_epi8('\r');
   for (size_t at = 0; at < count; at += 16) {

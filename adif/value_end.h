@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(LEDGERLY_PORTABLE_SCAN)
 #include <emmintrin.h>
 #endif
 
@@ -47,7 +47,7 @@ constexpr NameBytes name_bytes = make_name_bytes();
 // name_bytes); the text ends in a NUL, and may be read in blocks of 16
 // bytes up to 16 bytes past it.
 LEDGERLY_SCAN_INLINE const unsigned char* name_end(const unsigned char* name) {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(LEDGERLY_PORTABLE_SCAN)
   // Sixteen bytes a look: `:`, `<`, `>` and every byte below 0x0E stop it,
   // and the loop below goes on past those a name holds (a tab).
   const __m128i colons = _mm_set1_epi8(':');
