@@ -36,7 +36,8 @@ struct LogIdentity {
                      // "an XML file with root gpx"; static storage)
 };
 
-// Judges a file from its first `count` bytes (up to 4 KiB are looked at): a
+// Judges a file from its first `count` bytes (up to 64 KiB are looked at, or
+// 4,096 characters of UTF-16): a
 // UTF-16 byte-order mark, or the NUL bytes of UTF-16 text, gives a UTF-16
 // encoding; the root element ADX after an XML prolog (declaration, comments,
 // DOCTYPE, white space) an ADX log; a tag with a length, or an <EOH>, an ADIF

@@ -45,8 +45,11 @@ TextEncoding guess_utf16(const unsigned char* bytes, size_t count) {
   return TEXT_BYTES;
 }
 
-// At most this many characters of a file are judged.
-constexpr size_t judged_characters = 4096;
+// At most this many bytes of a file in 8-bit text are judged (a header's
+// free text may run long before the first tag), and this many characters of
+// UTF-16 text, narrowed on the stack.
+constexpr size_t judged_bytes = size_t{1} << 16;
+constexpr size_t judged_utf16_characters = 4096;
 
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -321,16 +324,18 @@ LogIdentity identify_log(const unsigned char* bytes, size_t count) {
   }
   const unsigned char* text = bytes + identity.skip;
   size_t left = count - identity.skip;
-  char sample[judged_characters];
+  const char* sample = nullptr;  // the characters judged, one byte each
+  char narrowed[judged_utf16_characters];
   size_t used = 0;
   size_t step = 1;
   if (identity.encoding != TEXT_BYTES) {
     // One byte a character: a character past U+00FF is no markup.
     step = 2;
     size_t low = identity.encoding == TEXT_UTF16LE ? 0 : 1;
-    for (size_t i = 0; i + 1 < left && used < sizeof sample; i += 2) {
-      sample[used++] = text[i + 1 - low] ? '?' : static_cast<char>(text[i + low]);
+    for (size_t i = 0; i + 1 < left && used < sizeof narrowed; i += 2) {
+      narrowed[used++] = text[i + 1 - low] ? '?' : static_cast<char>(text[i + low]);
     }
+    sample = narrowed;
   } else {
     for (const Signature* signature = signatures; signature->bytes; ++signature) {
       if (starts_with(text, left, signature->bytes, signature->size)) {
@@ -345,8 +350,8 @@ LogIdentity identify_log(const unsigned char* bytes, size_t count) {
       return identity;
     }
     size_t bom = starts_with(text, left, "\xEF\xBB\xBF", 3) ? 3 : 0;
-    used = left - bom < sizeof sample ? left - bom : sizeof sample;
-    std::memcpy(sample, text + bom, used);
+    used = left - bom < judged_bytes ? left - bom : judged_bytes;
+    sample = reinterpret_cast<const char*>(text + bom);
     if (bom) identity.skip = 3;
   }
   size_t start = 0;

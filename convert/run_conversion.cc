@@ -18,8 +18,14 @@
 
 namespace {
 
-// Bytes read to tell what the input is.
-constexpr size_t identify_bytes = 4096;
+// Bytes read to tell what the input is: room for a header whose free text
+// runs long before its first tag.
+constexpr size_t identify_bytes = size_t{1} << 16;
+
+// A buffer of identify_bytes, or null when memory runs out.
+std::unique_ptr<unsigned char[]> identify_buffer() {
+  return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[identify_bytes]);
+}
 // Buffer of the CSV stream written to a file.
 constexpr size_t output_buffer_bytes = size_t{1} << 18;
 
@@ -85,8 +91,13 @@ FILE* open_log(const ConversionRequest& request, RunInput& log, FileIdentity& id
 // file. Returns the stream to convert, or null after `fail`.
 FILE* identify(FILE* input, RunInput& log, LogIdentity& identity, ConversionResult& result) {
   bool twice = is_regular_file_at_start(input);
-  unsigned char head[identify_bytes];
-  size_t got = std::fread(head, 1, sizeof head, input);
+  std::unique_ptr<unsigned char[]> buffer = identify_buffer();
+  if (!buffer) {
+    fail_conversion(result, FAILED_OUT_OF_MEMORY, ENOMEM, nullptr);
+    return nullptr;
+  }
+  unsigned char* head = buffer.get();
+  size_t got = std::fread(head, 1, identify_bytes, input);
   if (std::ferror(input)) {
     fail_conversion(result, FAILED_READING, errno ? errno : EIO, nullptr);
     return nullptr;
@@ -245,12 +256,12 @@ void finish_output(const ConversionRequest& request, RunFiles& files, Conversion
 // regular file only: a FIFO or a device is never opened to look).
 bool output_is_a_log(const char* path) {
   if (is_dash(path) || !is_regular_path(path)) return false;
-  FILE* file = open_file(path, "rb");
+  std::unique_ptr<unsigned char[]> head = identify_buffer();
+  FILE* file = head ? open_file(path, "rb") : nullptr;
   if (!file) return false;
-  unsigned char head[identify_bytes];
-  size_t got = std::fread(head, 1, sizeof head, file);
+  size_t got = std::fread(head.get(), 1, identify_bytes, file);
   std::fclose(file);
-  return got > 0 && identify_log(head, got).kind != LOG_OTHER;
+  return got > 0 && identify_log(head.get(), got).kind != LOG_OTHER;
 }
 
 // Opens, checks and identifies each log of the request; false after `fail`.

@@ -270,7 +270,7 @@ TEST(AdxReader, RecognisesTheStartOfAnAdxDocument) {
   }
 }
 
-// What a file's first 4 KiB make of it, for the shapes that the command-line
+// What a file's first bytes make of it, for the shapes that the command-line
 // table (tests/doors) does not show; `skip` is where reading starts.
 TEST(IdentifyLog, TellsLogsFromOtherMarkupByTheirFirstBytes) {
   const std::string comment_past_sample = "<!--" + std::string(5000, ' ') + "-->\n<ADX></ADX>";
@@ -293,8 +293,8 @@ TEST(IdentifyLog, TellsLogsFromOtherMarkupByTheirFirstBytes) {
       {"a prolog longer than what is judged", comment_past_sample, LOG_ADX, 0, ""},
       {"tag names with blanks and a type", "<Seq (R):3:N>001<EOR>", LOG_ADIF, 0, ""},
       {"a header without a record", "Export of an empty log\n<eoh>\n", LOG_ADIF, 0, ""},
-      {"a tag after a 4 KiB header", std::string(4096, 'x') + "<CALL:4>W1AW<EOR>", LOG_OTHER, 0,
-       "it holds no ADIF tag"},
+      {"a tag after 64 KiB of free text", std::string(65536, 'x') + "<CALL:4>W1AW<EOR>", LOG_OTHER,
+       0, "it holds no ADIF tag"},
       {"HTML without a DOCTYPE", "<html><body>Error 500</body></html>", LOG_OTHER, 0,
        "an HTML page"},
       {"a colon and digits inside an attribute", "<?xml version=\"1.0\"?><svg width=\"x:5\">",

@@ -451,6 +451,14 @@ TEST(Hostile, NamesThatWouldSplitTheHeaderAreQuoted) {
   });
 }
 
+// A header's free text of at least `bytes` bytes, in lines of 60.
+std::string free_text(size_t bytes) {
+  std::string text;
+  while (text.size() < bytes)
+    text += "Exported for the club's award check, all bands, all modes.\n";
+  return text;
+}
+
 // ledgerly-convert on a hostile file: exit status, CSV written, what standard
 // error says.
 TEST(HostileCli, ExitStatusesForDamagedLogs) {
@@ -469,8 +477,12 @@ TEST(HostileCli, ExitStatusesForDamagedLogs) {
        "The log has no <EOR>, so no QSO in it was converted"},
       {"over-long line", "<CALL:4>K1AB<EOR>\n" + std::string(9000, 'x') + "\n", EXIT_STOPPED,
        "CALL\nK1AB\n", "part of the log is not in the CSV"},
-      {"over-long first line: no tag in the first 4 KiB",
-       std::string(9000, 'x') + "\n<CALL:4>K1AB<EOR>\n", EXIT_FAILED, "", "it holds no ADIF tag"},
+      {"over-long first line", std::string(9000, 'x') + "\n<CALL:4>K1AB<EOR>\n", EXIT_STOPPED, "\n",
+       "Truncated input line"},
+      {"a header's free text over 4 KiB", free_text(6000) + "<EOH>\n<CALL:4>K1AB<EOR>\n",
+       EXIT_CONVERTED, "CALL\nK1AB\n", ""},
+      {"no tag in the first 64 KiB", free_text(70000) + "<CALL:4>K1AB<EOR>\n", EXIT_FAILED, "",
+       "it holds no ADIF tag"},
       {"NUL byte inside a line", "<CALL:4>K1AB<EOR>\n<CALL:4>W1\0AW<EOR>\n"s, EXIT_STOPPED,
        "CALL\nK1AB\n", "part of the log is not in the CSV"},
       {"a PDF", "%PDF-1.7\n<</Type /Catalog>>\n", EXIT_FAILED, "", "(a PDF document)"},
