@@ -15,6 +15,16 @@ const char* value_of(const AdifField* field) {
   return field && field->value && field->value[0] ? field->value : nullptr;
 }
 
+// Appends as much of `part` as fits to the `at` bytes of `composed` (of
+// record_message_bytes, its NUL included); returns its new length.
+size_t append_part(char* composed, size_t at, const char* part) {
+  size_t length = std::strlen(part);
+  size_t room = record_message_bytes - 1 - at;
+  if (length > room) length = room;
+  std::memcpy(composed + at, part, length);
+  return at + length;
+}
+
 }  // namespace
 
 bool add_message(int list, MessageLog& log, const char* text) {
@@ -39,9 +49,14 @@ const char* compose_record_message(const AdifRecord* record, const char* text, c
   const char* date = value_of(record->qso_date);
   const char* time = value_of(record->time_on);
   if (!call && !date && !time) return text;
-  // "CALL on DATE at TIME: text", without the parts the record lacks.
-  std::snprintf(composed, record_message_bytes, "%s%s%s%s%s: %s", call ? call : "QSO",
-                date ? " on " : "", date ? date : "", time ? " at " : "", time ? time : "", text);
+  // "CALL on DATE at TIME: text", without the parts the record lacks: one
+  // for every duplicate of a log that repeats a field in each record, too
+  // many for printf.
+  size_t at = append_part(composed, 0, call ? call : "QSO");
+  if (date) at = append_part(composed, append_part(composed, at, " on "), date);
+  if (time) at = append_part(composed, append_part(composed, at, " at "), time);
+  at = append_part(composed, append_part(composed, at, ": "), text);
+  composed[at] = '\0';
   return composed;
 }
 
