@@ -26,6 +26,7 @@ constexpr size_t identify_bytes = size_t{1} << 16;
 std::unique_ptr<unsigned char[]> identify_buffer() {
   return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[identify_bytes]);
 }
+
 // Buffer of the CSV stream written to a file.
 constexpr size_t output_buffer_bytes = size_t{1} << 18;
 
