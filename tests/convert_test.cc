@@ -754,7 +754,9 @@ TEST(Conversion, ValuesEndWhereATagFollows) {
        "Log <of> N0CALL\n<PROGRAMID>Logger\n<EOH>\n<Seq (R):3>001 <EOR>\n",
        "SEQ (R)\n001\n",
        {}},
-      {"a tab inside a name", "<Seq\t(R):3>001 <CALL:4>W1AW<EOR>\n", "CALL,SEQ\t(R)\nW1AW,001\n",
+      {"a tab inside a name",
+       "<Seq\t(R):3>001 <CALL:4>W1AW<EOR>\n",
+       "CALL,SEQ\t(R)\nW1AW,001\n",
        {}},
   };
   for (const Row& row : rows) {
